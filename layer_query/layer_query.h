@@ -1,0 +1,54 @@
+#ifndef MORVANTIQUELL_LAYER_QUERY_H
+#define MORVANTIQUELL_LAYER_QUERY_H
+
+/*
+ * Which Vulkan instance layers does the installed loader offer?
+ *
+ * QueryInstanceLayers opens the Vulkan loader at run time (vulkan-1.dll on Windows,
+ * libvulkan.so.1 on Linux), creates a Vulkan 1.0 instance with no layers or extensions
+ * enabled, enumerates the instance layers, destroys the instance, releases the loader and
+ * returns what it found.
+ *
+ * Ownership: the returned list and every block hanging from it belong to the caller. They come
+ * from the task-memory allocator (CoTaskMemAlloc on Windows, malloc elsewhere). Give them back
+ * with ReleaseInstanceLayerList, or free each block yourself with CoTaskMemFree (free
+ * elsewhere): every name block in index order, then implementationVersions, then names, then
+ * the list itself.
+ *
+ * Errors: on failure the query writes one line to standard error, releases everything it
+ * acquired and returns null. Standard output is never written.
+ *
+ * Not thread-safe with respect to the loader's own global state: call it from one thread.
+ */
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Size in bytes of every name block: the Vulkan name field, copied whole. */
+#define MORVANTIQUELL_LAYER_NAME_SIZE 256
+
+typedef struct InstanceLayerList {
+  /* Number of layers, in the order the loader reported them. */
+  uint32_t count;
+  /* count pointers, each to a block of MORVANTIQUELL_LAYER_NAME_SIZE bytes holding the name as
+   * the loader wrote it (NUL-terminated by the Vulkan rules, so at most 255 bytes of text).
+   * Null when count is 0. */
+  char** names;
+  /* count implementation versions, exactly as the loader reported them. Null when count is 0. */
+  uint32_t* implementationVersions;
+} InstanceLayerList;
+
+/* The loader's instance layers in a new list the caller owns, or null after a failure. */
+InstanceLayerList* QueryInstanceLayers(void);
+
+/* Gives back every block of a list from QueryInstanceLayers. Null is accepted and does nothing. */
+void ReleaseInstanceLayerList(InstanceLayerList* list);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,53 @@
+#include "platform.h"
+
+#ifdef _WIN32
+
+#include <objbase.h>
+#include <windows.h>
+
+const char* const kVulkanLoaderFileName = "vulkan-1.dll";
+
+SharedLibrary* LoadSharedLibrary(const char* fileName) {
+  return reinterpret_cast<SharedLibrary*>(LoadLibraryA(fileName));
+}
+
+LibraryProc FindLibraryProc(SharedLibrary* library, const char* name) {
+  // FARPROC and LibraryProc are both function pointers; the loader hands out untyped addresses.
+  return reinterpret_cast<LibraryProc>(
+      reinterpret_cast<void*>(GetProcAddress(reinterpret_cast<HMODULE>(library), name)));
+}
+
+void FreeSharedLibrary(SharedLibrary* library) { FreeLibrary(reinterpret_cast<HMODULE>(library)); }
+
+void* TaskMemAlloc(std::size_t size) { return CoTaskMemAlloc(size); }
+
+void TaskMemFree(void* block) { CoTaskMemFree(block); }
+
+#else
+
+#include <dlfcn.h>
+
+#include <cstdlib>
+
+#if defined(__APPLE__)
+const char* const kVulkanLoaderFileName = "libvulkan.1.dylib";
+#else
+const char* const kVulkanLoaderFileName = "libvulkan.so.1";
+#endif
+
+SharedLibrary* LoadSharedLibrary(const char* fileName) {
+  return static_cast<SharedLibrary*>(dlopen(fileName, RTLD_NOW | RTLD_LOCAL));
+}
+
+LibraryProc FindLibraryProc(SharedLibrary* library, const char* name) {
+  return reinterpret_cast<LibraryProc>(dlsym(library, name));
+}
+
+void FreeSharedLibrary(SharedLibrary* library) { dlclose(library); }
+
+// No COM here: the C heap plays the task-memory allocator, so callers release with free().
+void* TaskMemAlloc(std::size_t size) { return std::malloc(size); }
+
+void TaskMemFree(void* block) { std::free(block); }
+
+#endif

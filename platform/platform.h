@@ -1,0 +1,33 @@
+#ifndef MORVANTIQUELL_PLATFORM_H
+#define MORVANTIQUELL_PLATFORM_H
+
+// The operating system's library loader and task-memory allocator, behind one set of calls.
+// Nothing outside this folder knows which system it runs on.
+
+#include <cstddef>
+
+// A loaded shared library; opaque to callers.
+struct SharedLibrary;
+
+// The address of a library export, as a generic function pointer.
+using LibraryProc = void (*)();
+
+// The file name under which the Vulkan loader is installed on this system.
+extern const char* const kVulkanLoaderFileName;
+
+// Loads the named library and resolves its symbols at once. Null when it cannot be loaded.
+SharedLibrary* LoadSharedLibrary(const char* fileName);
+
+// The library's export of that name, or null.
+LibraryProc FindLibraryProc(SharedLibrary* library, const char* name);
+
+// Releases a library returned by LoadSharedLibrary.
+void FreeSharedLibrary(SharedLibrary* library);
+
+// A block of at least `size` bytes from the task-memory allocator, not cleared, or null.
+void* TaskMemAlloc(std::size_t size);
+
+// Gives a block back to the task-memory allocator; null is accepted and does nothing.
+void TaskMemFree(void* block);
+
+#endif
