@@ -1,0 +1,139 @@
+// The query called in process against the stand-in loader, which the test process finds
+// through the platform's library search path. Each case scripts the stand-in through its
+// environment variable.
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "layer_query.h"
+#include "test_platform.h"
+
+namespace {
+
+constexpr unsigned char kTailByte = 0xA5;  // what the stand-in writes after a terminator
+
+struct Layer {
+  std::string name;  // as the stand-in writes it; 256 bytes means no terminator
+  std::uint32_t version;
+  bool written;  // false: the filling call left the element alone
+};
+
+// The 256-byte block a layer must arrive as: every byte of the loader's name field.
+std::string ExpectedBlock(const Layer& layer) {
+  if (!layer.written) {
+    return std::string(MORVANTIQUELL_LAYER_NAME_SIZE, '\0');
+  }
+  std::string block = layer.name;
+  if (block.size() < MORVANTIQUELL_LAYER_NAME_SIZE) {
+    block += '\0';
+  }
+  block.resize(MORVANTIQUELL_LAYER_NAME_SIZE, static_cast<char>(kTailByte));
+  return block;
+}
+
+struct Listing {
+  const char* name;
+  std::string script;
+  std::vector<Layer> layers;
+  std::string err;
+};
+
+// Cases print as their names.
+void PrintTo(const Listing& param, std::ostream* os) { *os << param.name; }
+
+class QueryListing : public testing::TestWithParam<Listing> {};
+
+TEST_P(QueryListing, HoldsEveryLayerWholeAndReleasesTheLoader) {
+  const Listing& listing = GetParam();
+  SetStandInScript(listing.script);
+  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
+  InstanceLayerList* list = QueryInstanceLayers();
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), listing.err);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  EXPECT_FALSE(IsVulkanLoaderLoaded());
+
+  ASSERT_NE(list, nullptr);
+  ASSERT_EQ(list->count, listing.layers.size());
+  if (list->count == 0) {
+    EXPECT_EQ(list->names, nullptr);
+    EXPECT_EQ(list->implementationVersions, nullptr);
+  } else {
+    ASSERT_NE(list->names, nullptr);
+    ASSERT_NE(list->implementationVersions, nullptr);
+  }
+  for (std::uint32_t i = 0; i < list->count; ++i) {
+    ASSERT_NE(list->names[i], nullptr) << "layer " << i;
+    EXPECT_EQ(std::string(list->names[i], MORVANTIQUELL_LAYER_NAME_SIZE),
+              ExpectedBlock(listing.layers[i]))
+        << "layer " << i;
+    EXPECT_EQ(list->implementationVersions[i], listing.layers[i].version) << "layer " << i;
+  }
+  ReleaseInstanceLayerList(list);
+}
+
+const std::string kDestroyUnresolved =
+    "failed to load \"vkDestroyInstance\" function from \"vkGetInstanceProcAddr\"\n";
+
+INSTANTIATE_TEST_SUITE_P(Table, QueryListing,
+                         testing::Values(Listing{"NoLayers", "", {}, ""},
+                                         Listing{"SeveralWithVersionsPassedThrough",
+                                                 "layers=VK_LAYER_B@7,,x*255@4294967295,y*256@0",
+                                                 {{"VK_LAYER_B", 7, true},
+                                                  {"", 0, true},
+                                                  {std::string(255, 'x'), 4294967295U, true},
+                                                  {std::string(256, 'y'), 0, true}},
+                                                 ""},
+                                         Listing{"FillingCallWritesFewer",
+                                                 "layers=A@1,B@2,C@3;fill-writes=1",
+                                                 {{"A", 1, true}, {"", 0, false}, {"", 0, false}},
+                                                 ""},
+                                         Listing{"DestroyUnresolved",
+                                                 "layers=A@1;hide=vkDestroyInstance",
+                                                 {{"A", 1, true}},
+                                                 kDestroyUnresolved}),
+                         [](const testing::TestParamInfo<Listing>& param) {
+                           return param.param.name;
+                         });
+
+struct Failure {
+  const char* name;
+  std::string script;
+};
+
+// Cases print as their names.
+void PrintTo(const Failure& param, std::ostream* os) { *os << param.name; }
+
+class QueryFailure : public testing::TestWithParam<Failure> {};
+
+TEST_P(QueryFailure, ReturnsNullAfterOneLineAndReleasesTheLoader) {
+  SetStandInScript(GetParam().script);
+  testing::internal::CaptureStderr();
+  InstanceLayerList* list = QueryInstanceLayers();
+  const std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(list, nullptr);
+  ReleaseInstanceLayerList(list);
+  ASSERT_FALSE(err.empty());
+  EXPECT_EQ(err.find('\n'), err.size() - 1) << err;
+  EXPECT_FALSE(IsVulkanLoaderLoaded());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, QueryFailure,
+    testing::Values(Failure{"CreateUnresolved", "hide=vkCreateInstance"},
+                    Failure{"CreateRefused", "create=-9"}, Failure{"NullInstance", "null-instance"},
+                    Failure{"EnumerateUnresolved", "hide=vkEnumerateInstanceLayerProperties"},
+                    Failure{"CountingCallFails", "count-result=-1;hide=vkDestroyInstance"},
+                    Failure{"FillingCallFails", "layers=A,B;fill-result=-2"},
+                    Failure{"FillingCallIncomplete", "layers=A,B;fill-result=5"},
+                    Failure{"AbsurdCount", "count=0xFFFFFFFF"}),
+    [](const testing::TestParamInfo<Failure>& param) { return param.param.name; });
+
+TEST(ReleaseInstanceLayerList, AcceptsNull) { ReleaseInstanceLayerList(nullptr); }
+
+}  // namespace

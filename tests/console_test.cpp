@@ -1,0 +1,360 @@
+// The program end to end against the stand-in loader: one table of cases, each with what the
+// program must write on each stream, its exit status and the loader calls it makes.
+//
+// Options (after GoogleTest's own):
+//   --program=PATH           the program under test
+//   --stand-in=DIR           folder holding the scripted stand-in loader
+//   --without-entry=DIR      folder holding a stand-in that lacks vkGetInstanceProcAddr
+//   --not-a-library=DIR      folder holding a file of the loader's name that is no library
+//   --launcher="WORDS"       run the program through this command (valgrind, say)
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <ostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "program_runner.h"
+
+namespace {
+
+struct Settings {
+  std::string program;
+  std::string standIn;
+  std::string withoutEntry;
+  std::string notALibrary;
+  std::vector<std::string> launcher;
+};
+
+Settings settings;
+
+enum class Loader { kStandIn, kWithoutEntry, kNotALibrary };
+
+struct Case {
+  const char* name;
+  Loader loader;
+  std::string script;
+  std::vector<std::string> arguments;
+  StandardOutput output;
+  std::string out;
+  std::string err;
+  int status;
+  std::string calls;  // the loader calls received, in order
+};
+
+// Cases print as their names.
+void PrintTo(const Case& param, std::ostream* os) { *os << param.name; }
+
+const std::string kResolveCreate = "resolve create";
+const std::string kListing = "resolve create resolve enumerate enumerate resolve destroy";
+const std::string kEmptyListing = "resolve create resolve enumerate resolve destroy";
+const std::string kWriteFailed = "failed to write the layer list to standard output\n";
+
+const std::vector<Case>& Cases() {
+  static const std::vector<Case> cases = {
+      {"LoaderMissing",
+       Loader::kNotALibrary,
+       "",
+       {},
+       StandardOutput::kCaptured,
+       "",
+       "failed to load \"vulkan-1.dll\" library\n",
+       1,
+       ""},
+      {"EntryPointMissing",
+       Loader::kWithoutEntry,
+       "",
+       {},
+       StandardOutput::kCaptured,
+       "",
+       "failed to load \"vkGetInstanceProcAddr\" function from \"vulkan-1.dll\" library\n",
+       1,
+       ""},
+      {"CreateUnresolved",
+       Loader::kStandIn,
+       "hide=vkCreateInstance",
+       {},
+       StandardOutput::kCaptured,
+       "",
+       "failed to load \"vkCreateInstance\" function from \"vkGetInstanceProcAddr\"\n",
+       1,
+       "resolve"},
+      {"CreateRefusedWithoutDriver",
+       Loader::kStandIn,
+       "create=-9",
+       {},
+       StandardOutput::kCaptured,
+       "",
+       "vkCreateInstance failed with error code '-9'\n",
+       1,
+       kResolveCreate},
+      {"CreateNotReadyIsAFailure",
+       Loader::kStandIn,
+       "create=1",
+       {},
+       StandardOutput::kCaptured,
+       "",
+       "vkCreateInstance failed with error code '1'\n",
+       1,
+       kResolveCreate},
+      {"CreateGivesNullInstance",
+       Loader::kStandIn,
+       "null-instance",
+       {},
+       StandardOutput::kCaptured,
+       "",
+       "vkCreateInstance succeed but returned instance is VK_NULL_HANDLE\n",
+       1,
+       kResolveCreate},
+      {"EnumerateUnresolved",
+       Loader::kStandIn,
+       "hide=vkEnumerateInstanceLayerProperties",
+       {},
+       StandardOutput::kCaptured,
+       "",
+       "failed to load \"vkEnumerateInstanceLayerProperties\" function from "
+       "\"vkGetInstanceProcAddr\"\n",
+       1,
+       "resolve create resolve resolve destroy"},
+      {"CountingCallFails",
+       Loader::kStandIn,
+       "count-result=-1",
+       {},
+       StandardOutput::kCaptured,
+       "",
+       "vkEnumerateInstanceLayerProperties failed with error code '-1'\n",
+       1,
+       kEmptyListing},
+      {"FillingCallFails",
+       Loader::kStandIn,
+       "layers=A;fill-result=-2",
+       {},
+       StandardOutput::kCaptured,
+       "",
+       "vkEnumerateInstanceLayerProperties failed with error code '-2'\n",
+       1,
+       kListing},
+      {"FillingCallIncomplete",
+       Loader::kStandIn,
+       "layers=A,B;fill-result=5",
+       {},
+       StandardOutput::kCaptured,
+       "",
+       "vkEnumerateInstanceLayerProperties failed with error code '5'\n",
+       1,
+       kListing},
+      {"DestroyUnresolvedAfterListing",
+       Loader::kStandIn,
+       "layers=A@3;hide=vkDestroyInstance",
+       {},
+       StandardOutput::kCaptured,
+       "A\n",
+       "failed to load \"vkDestroyInstance\" function from \"vkGetInstanceProcAddr\"\n",
+       0,
+       "resolve create resolve enumerate enumerate resolve"},
+      {"DestroyUnresolvedAfterFailureStaysQuiet",
+       Loader::kStandIn,
+       "count-result=-3;hide=vkDestroyInstance",
+       {},
+       StandardOutput::kCaptured,
+       "",
+       "vkEnumerateInstanceLayerProperties failed with error code '-3'\n",
+       1,
+       "resolve create resolve enumerate resolve"},
+      {"NoLayers", Loader::kStandIn, "", {}, StandardOutput::kCaptured, "", "", 0, kEmptyListing},
+      {"SeveralLayersInLoaderOrder",
+       Loader::kStandIn,
+       "layers=VK_LAYER_C@1,VK_LAYER_A@2,VK_LAYER_B",
+       {},
+       StandardOutput::kCaptured,
+       "VK_LAYER_C\nVK_LAYER_A\nVK_LAYER_B\n",
+       "",
+       0,
+       kListing},
+      {"EmptyName",
+       Loader::kStandIn,
+       "layers=A,,B",
+       {},
+       StandardOutput::kCaptured,
+       "A\n\nB\n",
+       "",
+       0,
+       kListing},
+      {"LongestName",
+       Loader::kStandIn,
+       "layers=x*255",
+       {},
+       StandardOutput::kCaptured,
+       std::string(255, 'x') + "\n",
+       "",
+       0,
+       kListing},
+      {"UnterminatedNameStopsAtItsBlock",
+       Loader::kStandIn,
+       "layers=y*256,z",
+       {},
+       StandardOutput::kCaptured,
+       std::string(256, 'y') + "\nz\n",
+       "",
+       0,
+       kListing},
+      {"FillingCallWritesFewer",
+       Loader::kStandIn,
+       "layers=A,B,C;fill-writes=1",
+       {},
+       StandardOutput::kCaptured,
+       "A\n\n\n",
+       "",
+       0,
+       kListing},
+      {"ArgumentsIgnored",
+       Loader::kStandIn,
+       "layers=A,B",
+       {"--help", "-v", "extra"},
+       StandardOutput::kCaptured,
+       "A\nB\n",
+       "",
+       0,
+       kListing},
+      {"OutputIsFull",
+       Loader::kStandIn,
+       "layers=A,B",
+       {},
+       StandardOutput::kDevFull,
+       "",
+       kWriteFailed,
+       1,
+       kListing},
+      {"OutputIsClosed",
+       Loader::kStandIn,
+       "layers=A,B",
+       {},
+       StandardOutput::kClosed,
+       "",
+       kWriteFailed,
+       1,
+       kListing},
+      {"AbsurdCount",
+       Loader::kStandIn,
+       "count=0xFFFFFFFF",
+       {},
+       StandardOutput::kCaptured,
+       "",
+       "failed to allocate memory for 4294967295 instance layers\n",
+       1,
+       "resolve create resolve enumerate resolve destroy"},
+  };
+  return cases;
+}
+
+const std::string& LoaderFolder(Loader loader) {
+  switch (loader) {
+    case Loader::kWithoutEntry:
+      return settings.withoutEntry;
+    case Loader::kNotALibrary:
+      return settings.notALibrary;
+    case Loader::kStandIn:
+      break;
+  }
+  return settings.standIn;
+}
+
+// The first word of each recorded call, shortened.
+std::string CallNames(const std::string& log) {
+  std::istringstream lines(log);
+  std::string calls;
+  for (std::string line; std::getline(lines, line);) {
+    const std::string command = line.substr(0, line.find(' '));
+    const char* shortName = command == "vkGetInstanceProcAddr"                ? "resolve"
+                            : command == "vkCreateInstance"                   ? "create"
+                            : command == "vkEnumerateInstanceLayerProperties" ? "enumerate"
+                            : command == "vkDestroyInstance"                  ? "destroy"
+                                                                              : "unknown";
+    calls += (calls.empty() ? "" : " ") + std::string(shortName);
+  }
+  return calls;
+}
+
+struct Outcome {
+  ProgramResult result;
+  std::string log;
+};
+
+Outcome RunCase(const Case& testCase) {
+  const std::string folder = MakeTemporaryFolder();
+  const std::string logPath = folder + "/calls.log";
+  ProgramRun run;
+  run.command = settings.launcher;
+  run.command.push_back(settings.program);
+  run.command.insert(run.command.end(), testCase.arguments.begin(), testCase.arguments.end());
+  run.environment = {{"LD_LIBRARY_PATH", LoaderFolder(testCase.loader)},
+                     {"STAND_IN_LOADER_SCRIPT", testCase.script + ";log=" + logPath}};
+  run.output = testCase.output;
+  Outcome outcome{RunProgram(run), ReadFile(logPath)};
+  std::remove(logPath.c_str());
+  std::remove(folder.c_str());
+  return outcome;
+}
+
+class ConsoleListing : public testing::TestWithParam<Case> {};
+
+TEST_P(ConsoleListing, WritesAndExitsAsTabled) {
+  const Case& testCase = GetParam();
+  const Outcome outcome = RunCase(testCase);
+  EXPECT_EQ(outcome.result.out, testCase.out);
+  EXPECT_EQ(outcome.result.err, testCase.err);
+  EXPECT_EQ(outcome.result.status, testCase.status);
+  EXPECT_EQ(CallNames(outcome.log), testCase.calls);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, ConsoleListing, testing::ValuesIn(Cases()),
+                         [](const testing::TestParamInfo<Case>& param) {
+                           return param.param.name;
+                         });
+
+TEST(ConsoleListingCalls, PassTheTabledValuesAndResolveThroughTheInstance) {
+  const Case listing{"", Loader::kStandIn, "layers=A,B", {}, StandardOutput::kCaptured, "", "", 0,
+                     ""};
+  const std::string expected =
+      "vkGetInstanceProcAddr instance=null name=\"vkCreateInstance\"\n"
+      "vkCreateInstance sType=1 pNext=null flags=0 layers=0/null extensions=0/null allocator=null "
+      "application.sType=0 application.pNext=null name=\"Morvantiquell\" version=4194304 "
+      "engine=\"NoEngine\" engineVersion=4194304 api=4194304\n"
+      "vkGetInstanceProcAddr instance=created name=\"vkEnumerateInstanceLayerProperties\"\n"
+      "vkEnumerateInstanceLayerProperties count=0 properties=null\n"
+      "vkEnumerateInstanceLayerProperties count=2 properties=zeroed\n"
+      "vkGetInstanceProcAddr instance=created name=\"vkDestroyInstance\"\n"
+      "vkDestroyInstance instance=created allocator=null\n";
+  EXPECT_EQ(RunCase(listing).log, expected);
+}
+
+bool TakeOption(const std::string& argument, const char* option, std::string* value) {
+  const std::string prefix = std::string(option) + "=";
+  if (argument.compare(0, prefix.size(), prefix) != 0) {
+    return false;
+  }
+  *value = argument.substr(prefix.size());
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  testing::InitGoogleTest(&argc, argv);
+  std::string launcher;
+  for (int i = 1; i < argc; ++i) {
+    const std::string argument = argv[i];
+    if (!TakeOption(argument, "--program", &settings.program) &&
+        !TakeOption(argument, "--stand-in", &settings.standIn) &&
+        !TakeOption(argument, "--without-entry", &settings.withoutEntry) &&
+        !TakeOption(argument, "--not-a-library", &settings.notALibrary) &&
+        !TakeOption(argument, "--launcher", &launcher)) {
+      std::fprintf(stderr, "unknown option: %s\n", argv[i]);
+      return 2;
+    }
+  }
+  settings.launcher = SplitWords(launcher);
+  return RUN_ALL_TESTS();
+}

@@ -1,0 +1,101 @@
+#include "program_runner.h"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+namespace {
+
+std::vector<std::string> MergedEnvironment(const ProgramRun& run) {
+  std::vector<std::string> merged;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    const std::string text = *entry;
+    const std::string key = text.substr(0, text.find('='));
+    bool replaced = false;
+    for (const auto& [name, value] : run.environment) {
+      replaced = replaced || name == key;
+    }
+    if (!replaced) {
+      merged.push_back(text);
+    }
+  }
+  for (const auto& [name, value] : run.environment) {
+    merged.push_back(name + "=" + value);
+  }
+  return merged;
+}
+
+std::vector<char*> Pointers(std::vector<std::string>& texts) {
+  std::vector<char*> pointers;
+  pointers.reserve(texts.size() + 1);
+  for (auto& text : texts) {
+    pointers.push_back(text.data());
+  }
+  pointers.push_back(nullptr);
+  return pointers;
+}
+
+}  // namespace
+
+ProgramResult RunProgram(const ProgramRun& run) {
+  const std::string folder = MakeTemporaryFolder();
+  const std::string outPath = folder + "/out";
+  const std::string errPath = folder + "/err";
+
+  std::vector<std::string> arguments = run.command;
+  std::vector<std::string> environment = MergedEnvironment(run);
+  std::vector<char*> argv = Pointers(arguments);
+  std::vector<char*> envp = Pointers(environment);
+
+  std::fflush(nullptr);
+  const pid_t child = fork();
+  if (child == 0) {
+    const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    dup2(err, STDERR_FILENO);
+    if (run.output == StandardOutput::kClosed) {
+      close(STDOUT_FILENO);
+    } else {
+      const char* target = run.output == StandardOutput::kDevFull ? "/dev/full" : outPath.c_str();
+      const int out = open(target, O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      dup2(out, STDOUT_FILENO);
+    }
+    environ = envp.data();
+    execvp(argv[0], argv.data());
+    std::perror(argv[0]);
+    _exit(127);
+  }
+
+  ProgramResult result;
+  int status = 0;
+  if (child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status)) {
+    result.status = WEXITSTATUS(status);
+  }
+  result.out = ReadFile(outPath);
+  result.err = ReadFile(errPath);
+  std::remove(outPath.c_str());
+  std::remove(errPath.c_str());
+  rmdir(folder.c_str());
+  return result;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+std::string MakeTemporaryFolder() {
+  const char* base = std::getenv("TMPDIR");
+  std::string pattern = std::string(base != nullptr ? base : "/tmp") + "/morvantiquell-XXXXXX";
+  return mkdtemp(pattern.data()) != nullptr ? pattern : std::string();
+}
+
+std::vector<std::string> SplitWords(const std::string& text) {
+  std::istringstream stream(text);
+  return {std::istream_iterator<std::string>(stream), std::istream_iterator<std::string>()};
+}

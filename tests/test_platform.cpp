@@ -1,0 +1,31 @@
+#include "test_platform.h"
+
+#include <cstdlib>
+
+#ifdef _WIN32
+
+#include <windows.h>
+
+void SetStandInScript(const std::string& script) {
+  _putenv_s("STAND_IN_LOADER_SCRIPT", script.c_str());
+}
+
+bool IsVulkanLoaderLoaded() { return GetModuleHandleA("vulkan-1.dll") != nullptr; }
+
+#else
+
+#include <dlfcn.h>
+
+void SetStandInScript(const std::string& script) {
+  setenv("STAND_IN_LOADER_SCRIPT", script.c_str(), 1);
+}
+
+bool IsVulkanLoaderLoaded() {
+  void* library = dlopen("libvulkan.so.1", RTLD_NOW | RTLD_NOLOAD);
+  if (library != nullptr) {
+    dlclose(library);
+  }
+  return library != nullptr;
+}
+
+#endif

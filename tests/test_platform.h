@@ -1,0 +1,12 @@
+#ifndef MORVANTIQUELL_TESTS_TEST_PLATFORM_H
+#define MORVANTIQUELL_TESTS_TEST_PLATFORM_H
+
+#include <string>
+
+// Sets the stand-in loader's script for the calls that follow in this process.
+void SetStandInScript(const std::string& script);
+
+// Whether the Vulkan loader (or its stand-in) is still loaded in this process.
+bool IsVulkanLoaderLoaded();
+
+#endif
