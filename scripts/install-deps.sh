@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# Installs what Morvantiquell needs and this Debian or Ubuntu machine lacks.
+#   install-deps.sh run    the compiler, CMake, the Vulkan headers and loader, and a Vulkan
+#                          driver (Mesa's CPU driver) where none is installed
+#   install-deps.sh test   all of that, Mesa's CPU driver in any case (the tests run against it),
+#                          and GoogleTest, valgrind, clang-format and clang-tidy
+# Uses apt-get as root, through sudo otherwise. Prints nothing on standard output.
+set -euo pipefail
+
+purpose=${1:-run}
+packages=(g++ make cmake pkg-config libvulkan-dev libvulkan1)
+
+has_vulkan_driver() {
+  local folder
+  for folder in /usr/share/vulkan/icd.d /usr/local/share/vulkan/icd.d /etc/vulkan/icd.d; do
+    compgen -G "$folder/*.json" >/dev/null && return 0
+  done
+  return 1
+}
+
+case "$purpose" in
+  run)
+    has_vulkan_driver || packages+=(mesa-vulkan-drivers)
+    ;;
+  test)
+    packages+=(mesa-vulkan-drivers googletest valgrind clang-format clang-tidy binutils)
+    ;;
+  *)
+    echo "usage: $0 run|test" >&2
+    exit 2
+    ;;
+esac
+
+missing=()
+for package in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
+    missing+=("$package")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+if ! command -v apt-get >/dev/null; then
+  echo "install these packages, then run this again: ${missing[*]}" >&2
+  exit 1
+fi
+as_root=()
+if [ "$(id -u)" -ne 0 ]; then
+  if ! command -v sudo >/dev/null; then
+    echo "installing ${missing[*]} needs root, and sudo is not installed" >&2
+    exit 1
+  fi
+  as_root=(sudo)
+fi
+echo "installing: ${missing[*]}" >&2
+export DEBIAN_FRONTEND=noninteractive
+"${as_root[@]}" apt-get update -q >&2
+"${as_root[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}" >&2

@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Installs what the tests need, builds release and debug (with AddressSanitizer and
+# UndefinedBehaviorSanitizer), runs every suite and the format and lint checks. Each step runs
+# even when an earlier one failed; the exit status is non-zero if any did.
+set -uo pipefail
+cd "$(dirname "$0")"
+
+failed=()
+step() {
+  echo "== $*"
+  "$@" || failed+=("$*")
+}
+
+scripts/install-deps.sh test || exit 1
+
+for preset in release debug; do
+  step cmake --preset "$preset"
+  step cmake --build --preset "$preset" --parallel
+  step ctest --preset "$preset"
+done
+
+mapfile -t sources < <(find layer_query console platform tests -name '*.cpp' -o -name '*.h' -o -name '*.c' | sort)
+step clang-format --dry-run --Werror "${sources[@]}"
+mapfile -t units < <(printf '%s\n' "${sources[@]}" | grep -E '\.(cpp|c)$')
+step clang-tidy -p build/release --quiet "${units[@]}"
+
+if [ ${#failed[@]} -ne 0 ]; then
+  printf 'FAILED: %s\n' "${failed[@]}"
+  exit 1
+fi
+echo "all suites passed"
