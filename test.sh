@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs what the tests need, builds release and debug (with AddressSanitizer and
-# UndefinedBehaviorSanitizer), runs every suite and the format and lint checks. Each step runs
+# Installs what the tests need, builds release, debug (with AddressSanitizer and
+# UndefinedBehaviorSanitizer) and the Windows program (cross-built, tested under Wine with the
+# release build's end-to-end driver), runs every suite and the format and lint checks. Each step runs
 # even when an earlier one failed; the exit status is non-zero if any did.
 set -uo pipefail
 cd "$(dirname "$0")"
@@ -13,7 +14,7 @@ step() {
 
 scripts/install-deps.sh test || exit 1
 
-for preset in release debug; do
+for preset in release debug windows-x64; do
   step cmake --preset "$preset"
   step cmake --build --preset "$preset" --parallel
   step ctest --preset "$preset"

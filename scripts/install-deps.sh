@@ -3,7 +3,8 @@
 #   install-deps.sh run    the compiler, CMake, the Vulkan headers and loader, and a Vulkan
 #                          driver (Mesa's CPU driver) where none is installed
 #   install-deps.sh test   all of that, Mesa's CPU driver in any case (the tests run against it),
-#                          and GoogleTest, valgrind, clang-format and clang-tidy
+#                          GoogleTest, valgrind, clang-format and clang-tidy, and for the
+#                          Windows build the MinGW-w64 cross compiler, Wine and Xvfb
 # Uses apt-get as root, through sudo otherwise. Prints nothing on standard output.
 set -euo pipefail
 
@@ -23,7 +24,8 @@ case "$purpose" in
     has_vulkan_driver || packages+=(mesa-vulkan-drivers)
     ;;
   test)
-    packages+=(mesa-vulkan-drivers googletest valgrind clang-format clang-tidy binutils)
+    packages+=(mesa-vulkan-drivers googletest valgrind clang-format clang-tidy binutils
+      g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine64 xvfb xauth)
     ;;
   *)
     echo "usage: $0 run|test" >&2

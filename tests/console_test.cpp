@@ -2,11 +2,14 @@
 // program must write on each stream, its exit status and the loader calls it makes.
 //
 // Options (after GoogleTest's own):
-//   --program=PATH           the program under test
+//   --program=PATH           the program under test, found through the library search path
+//   --program-beside-loader=NAME
+//                            instead: the program is NAME in each loader folder (Windows)
 //   --stand-in=DIR           folder holding the scripted stand-in loader
 //   --without-entry=DIR      folder holding a stand-in that lacks vkGetInstanceProcAddr
 //   --not-a-library=DIR      folder holding a file of the loader's name that is no library
-//   --launcher="WORDS"       run the program through this command (valgrind, say)
+//   --launcher="WORDS"       run the program through this command (valgrind, Wine)
+//   --crlf                   the program ends its lines with CR LF (a Windows text stream)
 
 #include <gtest/gtest.h>
 
@@ -22,6 +25,8 @@ namespace {
 
 struct Settings {
   std::string program;
+  std::string programBesideLoader;
+  bool crlf = false;
   std::string standIn;
   std::string withoutEntry;
   std::string notALibrary;
@@ -285,12 +290,17 @@ struct Outcome {
 Outcome RunCase(const Case& testCase) {
   const std::string folder = MakeTemporaryFolder();
   const std::string logPath = folder + "/calls.log";
+  const std::string& loaderFolder = LoaderFolder(testCase.loader);
   ProgramRun run;
   run.command = settings.launcher;
-  run.command.push_back(settings.program);
+  run.environment = {{"STAND_IN_LOADER_SCRIPT", testCase.script + ";log=" + logPath}};
+  if (settings.programBesideLoader.empty()) {
+    run.command.push_back(settings.program);
+    run.environment.emplace_back("LD_LIBRARY_PATH", loaderFolder);
+  } else {
+    run.command.push_back(loaderFolder + "/" + settings.programBesideLoader);
+  }
   run.command.insert(run.command.end(), testCase.arguments.begin(), testCase.arguments.end());
-  run.environment = {{"LD_LIBRARY_PATH", LoaderFolder(testCase.loader)},
-                     {"STAND_IN_LOADER_SCRIPT", testCase.script + ";log=" + logPath}};
   run.output = testCase.output;
   Outcome outcome{RunProgram(run), ReadFile(logPath)};
   std::remove(logPath.c_str());
@@ -298,13 +308,25 @@ Outcome RunCase(const Case& testCase) {
   return outcome;
 }
 
+// The text as the program writes it: a Windows text stream ends each line with CR LF.
+std::string AsWritten(const std::string& text) {
+  if (!settings.crlf) {
+    return text;
+  }
+  std::string written;
+  for (const char c : text) {
+    written += c == '\n' ? "\r\n" : std::string(1, c);
+  }
+  return written;
+}
+
 class ConsoleListing : public testing::TestWithParam<Case> {};
 
 TEST_P(ConsoleListing, WritesAndExitsAsTabled) {
   const Case& testCase = GetParam();
   const Outcome outcome = RunCase(testCase);
-  EXPECT_EQ(outcome.result.out, testCase.out);
-  EXPECT_EQ(outcome.result.err, testCase.err);
+  EXPECT_EQ(outcome.result.out, AsWritten(testCase.out));
+  EXPECT_EQ(outcome.result.err, AsWritten(testCase.err));
   EXPECT_EQ(outcome.result.status, testCase.status);
   EXPECT_EQ(CallNames(outcome.log), testCase.calls);
 }
@@ -346,11 +368,14 @@ int main(int argc, char** argv) {
   std::string launcher;
   for (int i = 1; i < argc; ++i) {
     const std::string argument = argv[i];
-    if (!TakeOption(argument, "--program", &settings.program) &&
-        !TakeOption(argument, "--stand-in", &settings.standIn) &&
-        !TakeOption(argument, "--without-entry", &settings.withoutEntry) &&
-        !TakeOption(argument, "--not-a-library", &settings.notALibrary) &&
-        !TakeOption(argument, "--launcher", &launcher)) {
+    if (argument == "--crlf") {
+      settings.crlf = true;
+    } else if (!TakeOption(argument, "--program", &settings.program) &&
+               !TakeOption(argument, "--program-beside-loader", &settings.programBesideLoader) &&
+               !TakeOption(argument, "--stand-in", &settings.standIn) &&
+               !TakeOption(argument, "--without-entry", &settings.withoutEntry) &&
+               !TakeOption(argument, "--not-a-library", &settings.notALibrary) &&
+               !TakeOption(argument, "--launcher", &launcher)) {
       std::fprintf(stderr, "unknown option: %s\n", argv[i]);
       return 2;
     }

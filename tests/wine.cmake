@@ -1,0 +1,54 @@
+# The Windows build's tests run under Wine: quietly, in a prefix of the build's own, with one
+# wineserver kept alive across them and shut down at the end.
+find_program(WINE64 wine64 PATHS /usr/lib/wine)
+find_program(WINESERVER NAMES wineserver64 wineserver PATHS /usr/lib/wine)
+find_program(XVFB_RUN xvfb-run)
+if(NOT WINE64 OR NOT WINESERVER OR NOT XVFB_RUN)
+  message(FATAL_ERROR "wine64, wineserver and xvfb-run are needed to test the Windows build")
+endif()
+
+# No display: Wine takes one from the first process of a prefix, and this prefix runs without.
+set(wine_environment -u DISPLAY -u WAYLAND_DISPLAY
+  "WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix" "WINEDEBUG=-all" "WINEDLLOVERRIDES=mscoree,mshtml=")
+set(wine_launch env ${wine_environment} "${WINE64}")
+set(CMAKE_CROSSCOMPILING_EMULATOR ${wine_launch})
+
+# Wine's background processes outlive the command that starts them: they must not hold on to
+# CTest's output pipes, or CTest waits for them.
+add_test(NAME wine_start
+  COMMAND env ${wine_environment} sh -c
+          "exec >/dev/null 2>&1 </dev/null; mkdir -p \"$WINEPREFIX\" && '${WINESERVER}' -p && '${WINE64}' wineboot --init")
+add_test(NAME wine_stop COMMAND env ${wine_environment} "${WINESERVER}" -k)
+set_tests_properties(wine_start PROPERTIES FIXTURES_SETUP wine)
+set_tests_properties(wine_stop PROPERTIES FIXTURES_CLEANUP wine)
+
+# Each loader folder gets its own copy of the program, which finds the DLL beside it.
+set(program_name "$<TARGET_FILE_NAME:morvantiquell>")
+add_custom_target(program_beside_loaders ALL
+  COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:morvantiquell> "${stand_in_folder}"
+  COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:morvantiquell> "${without_entry_folder}"
+  COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:morvantiquell> "${not_a_library_folder}"
+  DEPENDS morvantiquell stand_in_loader stand_in_loader_without_entry)
+
+# The end-to-end table is a program for the build machine; the release build makes it.
+set(MORVANTIQUELL_HOST_CONSOLE_TEST "${PROJECT_SOURCE_DIR}/build/release/tests/console_test"
+  CACHE FILEPATH "The end-to-end test driver built for the build machine")
+string(JOIN " " launcher ${wine_launch})
+add_test(NAME console
+  COMMAND "${MORVANTIQUELL_HOST_CONSOLE_TEST}" --program-beside-loader=${program_name}
+          --stand-in=${stand_in_folder} --without-entry=${without_entry_folder}
+          --not-a-library=${not_a_library_folder} "--launcher=${launcher}" --crlf)
+set_tests_properties(console PROPERTIES FIXTURES_REQUIRED wine)
+
+# What a user of Wine gets from Wine's own vulkan-1.dll: without a display it refuses to create
+# an instance; under Xvfb it creates one and offers no layers.
+add_test(NAME wine_loader_without_display
+  COMMAND ${CMAKE_COMMAND} "-DCOMMAND=${wine_launch};$<TARGET_FILE:morvantiquell>"
+          -DEXPECTED_OUT= "-DEXPECTED_ERR=vkCreateInstance failed with error code '-3'\n"
+          -DEXPECTED_STATUS=1 -P ${CMAKE_CURRENT_SOURCE_DIR}/check_run.cmake)
+add_test(NAME wine_loader_under_xvfb
+  COMMAND ${CMAKE_COMMAND}
+          "-DCOMMAND=${XVFB_RUN};-a;env;WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix-display;WINEDEBUG=-all;WINEDLLOVERRIDES=mscoree,mshtml=;WINE64=${WINE64};WINESERVER=${WINESERVER};sh;${CMAKE_CURRENT_SOURCE_DIR}/wine-with-display.sh;$<TARGET_FILE:morvantiquell>"
+          -DEXPECTED_OUT= -DEXPECTED_ERR= -DEXPECTED_STATUS=0
+          -P ${CMAKE_CURRENT_SOURCE_DIR}/check_run.cmake)
+set_tests_properties(wine_loader_without_display PROPERTIES FIXTURES_REQUIRED wine)
