@@ -18,7 +18,7 @@ static_assert(sizeof(VkLayerProperties::layerName) == MORVANTIQUELL_LAYER_NAME_S
 namespace {
 
 struct LoaderBinding {
-  SharedLibrary* library;
+  platform::SharedLibrary* library;
   PFN_vkGetInstanceProcAddr getInstanceProcAddr;
 };
 
@@ -44,16 +44,16 @@ Command Resolve(const LoaderBinding& loader, VkInstance instance, const char* na
 
 // Opens the loader and takes its entry point; on failure nothing stays loaded.
 bool BindLoader(LoaderBinding* loader) {
-  loader->library = LoadSharedLibrary(kVulkanLoaderFileName);
+  loader->library = platform::LoadSharedLibrary(platform::kVulkanLoaderFileName);
   if (loader->library == nullptr) {
     ReportLine("failed to load \"vulkan-1.dll\" library");
     return false;
   }
   loader->getInstanceProcAddr = reinterpret_cast<PFN_vkGetInstanceProcAddr>(
-      FindLibraryProc(loader->library, "vkGetInstanceProcAddr"));
+      platform::FindLibraryProc(loader->library, "vkGetInstanceProcAddr"));
   if (loader->getInstanceProcAddr == nullptr) {
     ReportLine("failed to load \"vkGetInstanceProcAddr\" function from \"vulkan-1.dll\" library");
-    FreeSharedLibrary(loader->library);
+    platform::FreeSharedLibrary(loader->library);
     return false;
   }
   return true;
@@ -98,7 +98,7 @@ void* TaskMemAllocArray(std::uint32_t count, std::size_t size) {
   if (count > SIZE_MAX / size) {
     return nullptr;
   }
-  return TaskMemAlloc(count * size);
+  return platform::TaskMemAlloc(count * size);
 }
 
 // Gives back a list under construction whose first `namedCount` name blocks exist.
@@ -109,7 +109,7 @@ void DiscardList(InstanceLayerList* list, std::uint32_t namedCount) {
 
 // The record and its two arrays for `count` layers, or null after a report.
 InstanceLayerList* AllocateList(std::uint32_t count) {
-  auto* list = static_cast<InstanceLayerList*>(TaskMemAlloc(sizeof(InstanceLayerList)));
+  auto* list = static_cast<InstanceLayerList*>(platform::TaskMemAlloc(sizeof(InstanceLayerList)));
   if (list == nullptr) {
     ReportOutOfMemory(count);
     return nullptr;
@@ -136,7 +136,7 @@ InstanceLayerList* AllocateList(std::uint32_t count) {
 // Copies each reported layer into the list; on running out of memory the list is given back.
 bool CopyLayers(InstanceLayerList* list, const VkLayerProperties* layers) {
   for (std::uint32_t i = 0; i < list->count; ++i) {
-    auto* name = static_cast<char*>(TaskMemAlloc(MORVANTIQUELL_LAYER_NAME_SIZE));
+    auto* name = static_cast<char*>(platform::TaskMemAlloc(MORVANTIQUELL_LAYER_NAME_SIZE));
     if (name == nullptr) {
       ReportOutOfMemory(list->count);
       DiscardList(list, i);
@@ -219,7 +219,7 @@ extern "C" InstanceLayerList* QueryInstanceLayers(void) {
     list = EnumerateLayers(loader, instance);
     DestroyInstance(loader, instance, list != nullptr);
   }
-  FreeSharedLibrary(loader.library);
+  platform::FreeSharedLibrary(loader.library);
   return list;
 }
 
@@ -228,9 +228,9 @@ extern "C" void ReleaseInstanceLayerList(InstanceLayerList* list) {
     return;
   }
   for (std::uint32_t i = 0; i < list->count; ++i) {
-    TaskMemFree(list->names[i]);
+    platform::TaskMemFree(list->names[i]);
   }
-  TaskMemFree(list->implementationVersions);
-  TaskMemFree(list->names);
-  TaskMemFree(list);
+  platform::TaskMemFree(list->implementationVersions);
+  platform::TaskMemFree(list->names);
+  platform::TaskMemFree(list);
 }

@@ -2,8 +2,11 @@
 
 #ifdef _WIN32
 
-#include <objbase.h>
 #include <windows.h>
+// After windows.h, which it relies on.
+#include <objbase.h>
+
+namespace platform {
 
 const char* const kVulkanLoaderFileName = "vulkan-1.dll";
 
@@ -23,11 +26,15 @@ void* TaskMemAlloc(std::size_t size) { return CoTaskMemAlloc(size); }
 
 void TaskMemFree(void* block) { CoTaskMemFree(block); }
 
+}  // namespace platform
+
 #else
 
 #include <dlfcn.h>
 
 #include <cstdlib>
+
+namespace platform {
 
 #if defined(__APPLE__)
 const char* const kVulkanLoaderFileName = "libvulkan.1.dylib";
@@ -49,5 +56,7 @@ void FreeSharedLibrary(SharedLibrary* library) { dlclose(library); }
 void* TaskMemAlloc(std::size_t size) { return std::malloc(size); }
 
 void TaskMemFree(void* block) { std::free(block); }
+
+}  // namespace platform
 
 #endif

@@ -6,6 +6,8 @@
 
 #include <cstddef>
 
+namespace platform {
+
 // A loaded shared library; opaque to callers.
 struct SharedLibrary;
 
@@ -29,5 +31,7 @@ void* TaskMemAlloc(std::size_t size);
 
 // Gives a block back to the task-memory allocator; null is accepted and does nothing.
 void TaskMemFree(void* block);
+
+}  // namespace platform
 
 #endif
