@@ -20,9 +20,15 @@ for preset in release debug windows-x64; do
   step ctest --preset "$preset"
 done
 
+# The library built shared: consumers still work, and it exports the API and nothing else.
+step cmake -S . -B build/shared -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=ON -DMORVANTIQUELL_BUILD_TESTS=OFF
+step cmake --build build/shared --parallel
+step tests/package/check-consumers.sh build/shared build/release/tests/stand-in
+
 mapfile -t sources < <(find layer_query console platform tests -name '*.cpp' -o -name '*.h' -o -name '*.c' | sort)
 step clang-format --dry-run --Werror "${sources[@]}"
-mapfile -t units < <(printf '%s\n' "${sources[@]}" | grep -E '\.(cpp|c)$')
+# The package consumers build in projects of their own, against an installed copy.
+mapfile -t units < <(printf '%s\n' "${sources[@]}" | grep -E '\.(cpp|c)$' | grep -v '^tests/package/')
 step clang-tidy -p build/release --quiet "${units[@]}"
 
 if [ ${#failed[@]} -ne 0 ]; then

@@ -16,12 +16,29 @@
  * the list itself.
  *
  * Errors: on failure the query writes one line to standard error, releases everything it
- * acquired and returns null. Standard output is never written.
+ * acquired and returns null; there is then nothing to release. A list is returned only whole.
+ * One failure does not make the query fail: when the loader cannot destroy the instance, that
+ * is reported on standard error and the list is still returned. Standard output is never
+ * written.
  *
  * Not thread-safe with respect to the loader's own global state: call it from one thread.
  */
 
 #include <stdint.h>
+
+/* Marks the entry points. A shared build of the library defines MORVANTIQUELL_SHARED for itself
+ * and its users and exports these two functions only; a static build needs no marking. */
+#if defined(MORVANTIQUELL_SHARED) && defined(_WIN32)
+#if defined(MORVANTIQUELL_BUILDING)
+#define MORVANTIQUELL_API __declspec(dllexport)
+#else
+#define MORVANTIQUELL_API __declspec(dllimport)
+#endif
+#elif defined(MORVANTIQUELL_SHARED) && defined(__GNUC__)
+#define MORVANTIQUELL_API __attribute__((visibility("default")))
+#else
+#define MORVANTIQUELL_API
+#endif
 
 #ifdef __cplusplus
 extern "C" {
@@ -42,10 +59,10 @@ typedef struct InstanceLayerList {
 } InstanceLayerList;
 
 /* The loader's instance layers in a new list the caller owns, or null after a failure. */
-InstanceLayerList* QueryInstanceLayers(void);
+MORVANTIQUELL_API InstanceLayerList* QueryInstanceLayers(void);
 
 /* Gives back every block of a list from QueryInstanceLayers. Null is accepted and does nothing. */
-void ReleaseInstanceLayerList(InstanceLayerList* list);
+MORVANTIQUELL_API void ReleaseInstanceLayerList(InstanceLayerList* list);
 
 #ifdef __cplusplus
 }
