@@ -25,7 +25,10 @@ step cmake -S . -B build/shared -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=O
 step cmake --build build/shared --parallel
 step tests/package/check-consumers.sh build/shared build/release/tests/stand-in
 
-mapfile -t sources < <(find layer_query console platform tests -name '*.cpp' -o -name '*.h' -o -name '*.c' | sort)
+# The benchmark, once and briefly, to show that it runs; its figures fail nothing.
+step bench/run.sh 3
+
+mapfile -t sources < <(find layer_query console platform tests bench -name '*.cpp' -o -name '*.h' -o -name '*.c' | sort)
 step clang-format --dry-run --Werror "${sources[@]}"
 # The package consumers build in projects of their own, against an installed copy.
 mapfile -t units < <(printf '%s\n' "${sources[@]}" | grep -E '\.(cpp|c)$' | grep -v '^tests/package/')
