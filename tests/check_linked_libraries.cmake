@@ -1,8 +1,11 @@
 cmake_minimum_required(VERSION 3.25)
-# Fails when the program needs the Vulkan loader at start-up, or, on Windows, any DLL that is
-# not part of the system (a MinGW runtime DLL, say).
+# Fails when the program needs the Vulkan loader at start-up, or, on Windows, when it is not a
+# 64-bit console program or needs a DLL that is not part of the system (a MinGW runtime DLL, say).
 if(WINDOWS)
   execute_process(COMMAND "${OBJDUMP}" -p "${PROGRAM}" OUTPUT_VARIABLE dump RESULT_VARIABLE failed)
+  if(NOT dump MATCHES "Magic[ \t]+020b" OR NOT dump MATCHES "Subsystem[ \t]+00000003")
+    message(FATAL_ERROR "${PROGRAM} is not a 64-bit (PE32+) console program:\n${dump}")
+  endif()
   string(REGEX MATCHALL "DLL Name: [^\n]+" lines "${dump}")
   set(allowed kernel32.dll ole32.dll msvcrt.dll)
 else()

@@ -84,12 +84,12 @@ VkResult ToResult(const std::string& text) {
   return static_cast<VkResult>(std::strtol(text.c_str(), nullptr, 0));
 }
 
-Layer ParseLayer(const std::string& spec) {
-  Layer layer{spec, 0};
-  const std::size_t at = spec.rfind('@');
+Layer ParseLayer(const std::string& text) {
+  Layer layer{text, 0};
+  const std::size_t at = text.rfind('@');
   if (at != std::string::npos) {
-    layer.name = spec.substr(0, at);
-    layer.version = ToCount(spec.substr(at + 1));
+    layer.name = text.substr(0, at);
+    layer.version = ToCount(text.substr(at + 1));
   }
   if (layer.name.size() >= 3 && layer.name[1] == '*') {
     layer.name =
