@@ -56,4 +56,5 @@ fi
 echo "installing: ${missing[*]}" >&2
 export DEBIAN_FRONTEND=noninteractive
 "${as_root[@]}" apt-get update -q >&2
-"${as_root[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}" >&2
+# With recommended packages: Wine only recommends the X libraries its display driver needs.
+"${as_root[@]}" apt-get install -y -q "${missing[@]}" >&2
