@@ -11,7 +11,7 @@ namespace {
 
 // Lines are gathered into blocks of about this size, so that a long listing costs one stream
 // call per block rather than two per name.
-constexpr std::size_t kBlockSize = 64 * 1024;
+constexpr std::size_t kBlockSize = std::size_t{64} * 1024;
 
 // The names, one per line. A name ends at its terminator; a block without one is written whole
 // and never read past.
