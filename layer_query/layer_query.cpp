@@ -1,5 +1,7 @@
 #include "layer_query.h"
 
+// Every Vulkan command is reached through the loader opened at run time, never by linking.
+#define VK_NO_PROTOTYPES
 #include <vulkan/vulkan.h>
 
 #include <cstddef>
