@@ -220,15 +220,6 @@ TEST(ConsoleListingCalls, PassTheTabledValuesAndResolveThroughTheInstance) {
   EXPECT_EQ(RunCase(listing).log, expected);
 }
 
-bool TakeOption(const std::string& argument, const char* option, std::string* value) {
-  const std::string prefix = std::string(option) + "=";
-  if (argument.compare(0, prefix.size(), prefix) != 0) {
-    return false;
-  }
-  *value = argument.substr(prefix.size());
-  return true;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {

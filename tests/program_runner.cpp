@@ -99,3 +99,12 @@ std::vector<std::string> SplitWords(const std::string& text) {
   std::istringstream stream(text);
   return {std::istream_iterator<std::string>(stream), std::istream_iterator<std::string>()};
 }
+
+bool TakeOption(const std::string& argument, const char* option, std::string* value) {
+  const std::string prefix = std::string(option) + "=";
+  if (argument.compare(0, prefix.size(), prefix) != 0) {
+    return false;
+  }
+  *value = argument.substr(prefix.size());
+  return true;
+}

@@ -32,4 +32,7 @@ std::string MakeTemporaryFolder();
 // Splits on whitespace: a command line kept in one string.
 std::vector<std::string> SplitWords(const std::string& text);
 
+// Takes the value of OPTION=VALUE into `value`; false when the argument is not that option.
+bool TakeOption(const std::string& argument, const char* option, std::string* value);
+
 #endif

@@ -104,14 +104,11 @@ TEST(RealLoader, ReportsCreationRefusedWithoutADriver) {
 
 int main(int argc, char** argv) {
   testing::InitGoogleTest(&argc, argv);
-  const std::string option = "--program=";
   for (int i = 1; i < argc; ++i) {
-    const std::string argument = argv[i];
-    if (argument.compare(0, option.size(), option) != 0) {
+    if (!TakeOption(argv[i], "--program", &program)) {
       std::fprintf(stderr, "unknown option: %s\n", argv[i]);
       return 2;
     }
-    program = argument.substr(option.size());
   }
   return RUN_ALL_TESTS();
 }
