@@ -5,7 +5,7 @@
 #include <iostream>
 #include <string>
 
-#include "layer_query.h"
+#include <morvantiquell/layer_query.h>
 
 namespace {
 

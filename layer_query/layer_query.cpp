@@ -1,4 +1,4 @@
-#include "layer_query.h"
+#include <morvantiquell/layer_query.h>
 
 // Every Vulkan command is reached through the loader opened at run time, never by linking.
 #define VK_NO_PROTOTYPES

@@ -10,7 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "layer_query.h"
+#include <morvantiquell/layer_query.h>
+
 #include "test_platform.h"
 
 namespace {

@@ -1,6 +1,8 @@
 cmake_minimum_required(VERSION 3.25)
-# Fails when the program needs the Vulkan loader at start-up, or, on Windows, when it is not a
-# 64-bit console program or needs a DLL that is not part of the system (a MinGW runtime DLL, say).
+# Fails when the program needs the Vulkan loader at start-up; on Linux, when it is not hardened
+# as Debian builds programs (position-independent, every symbol bound at start-up, its relocations
+# read-only after that); on Windows, when it is not a 64-bit console program or needs a DLL that
+# is not part of the system (a MinGW runtime DLL, say).
 if(WINDOWS)
   execute_process(COMMAND "${OBJDUMP}" -p "${PROGRAM}" OUTPUT_VARIABLE dump RESULT_VARIABLE failed)
   if(NOT dump MATCHES "Magic[ \t]+020b" OR NOT dump MATCHES "Subsystem[ \t]+00000003")
@@ -9,7 +11,11 @@ if(WINDOWS)
   string(REGEX MATCHALL "DLL Name: [^\n]+" lines "${dump}")
   set(allowed kernel32.dll ole32.dll msvcrt.dll)
 else()
-  execute_process(COMMAND readelf -d "${PROGRAM}" OUTPUT_VARIABLE dump RESULT_VARIABLE failed)
+  execute_process(COMMAND readelf -W -d -l "${PROGRAM}" OUTPUT_VARIABLE dump RESULT_VARIABLE failed)
+  if(NOT dump MATCHES "GNU_RELRO" OR NOT dump MATCHES "\\(FLAGS\\)[^\n]*BIND_NOW"
+     OR NOT dump MATCHES "\\(FLAGS_1\\)[^\n]*PIE")
+    message(FATAL_ERROR "${PROGRAM} lacks full RELRO (GNU_RELRO and BIND_NOW) or is not PIE:\n${dump}")
+  endif()
   string(REGEX MATCHALL "Shared library: \\[[^]\n]+" lines "${dump}")
 endif()
 if(failed OR NOT lines)

@@ -9,7 +9,7 @@ endif()
 
 # No display: Wine takes one from the first process of a prefix, and this prefix runs without.
 set(wine_environment -u DISPLAY -u WAYLAND_DISPLAY
-  "WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix" "WINEDEBUG=-all" "WINEDLLOVERRIDES=mscoree,mshtml=")
+  "WINEPREFIX=${PROJECT_BINARY_DIR}/wineprefix" "WINEDEBUG=-all" "WINEDLLOVERRIDES=mscoree,mshtml=")
 set(wine_launch env ${wine_environment} "${WINE64}")
 set(CMAKE_CROSSCOMPILING_EMULATOR ${wine_launch})
 
@@ -48,7 +48,7 @@ add_test(NAME wine_loader_without_display
           -DEXPECTED_STATUS=1 -P ${CMAKE_CURRENT_SOURCE_DIR}/check_run.cmake)
 add_test(NAME wine_loader_under_xvfb
   COMMAND ${CMAKE_COMMAND}
-          "-DCOMMAND=${XVFB_RUN};-a;env;WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix-display;WINEDEBUG=-all;WINEDLLOVERRIDES=mscoree,mshtml=;WINE64=${WINE64};WINESERVER=${WINESERVER};sh;${CMAKE_CURRENT_SOURCE_DIR}/wine-with-display.sh;$<TARGET_FILE:morvantiquell>"
+          "-DCOMMAND=${XVFB_RUN};-a;env;WINEPREFIX=${PROJECT_BINARY_DIR}/wineprefix-display;WINEDEBUG=-all;WINEDLLOVERRIDES=mscoree,mshtml=;WINE64=${WINE64};WINESERVER=${WINESERVER};sh;${CMAKE_CURRENT_SOURCE_DIR}/wine-with-display.sh;$<TARGET_FILE:morvantiquell>"
           -DEXPECTED_OUT= -DEXPECTED_ERR= -DEXPECTED_STATUS=0
           -P ${CMAKE_CURRENT_SOURCE_DIR}/check_run.cmake)
 set_tests_properties(wine_loader_without_display PROPERTIES FIXTURES_REQUIRED wine)

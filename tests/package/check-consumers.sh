@@ -1,28 +1,32 @@
 #!/usr/bin/env bash
-# Installs a build into a temporary prefix and builds three consumers against what it installed:
-# C and C++ through find_package, C through pkg-config. Each must list the stand-in loader's
-# layers with their versions. A shared library must export the API and nothing else.
-#   check-consumers.sh BUILD_FOLDER STAND_IN_FOLDER
+# Builds three consumers against an installed Morvantiquell: C and C++ through find_package, C
+# through pkg-config. Each, and the installed program, must list the stand-in loader's layers.
+# A shared library must export the API and nothing else, and the installed program must find it
+# by itself.
+#   check-consumers.sh PREFIX|BUILD_FOLDER STAND_IN_FOLDER
+# A build folder is installed into a temporary prefix first.
 set -euo pipefail
-build=$(realpath "$1")
 stand_in=$(realpath "$2")
 here=$(dirname "$(realpath "$0")")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-prefix="$work/prefix"
+if [ -f "$1/CMakeCache.txt" ]; then
+  prefix="$work/prefix"
+  cmake --install "$1" --prefix "$prefix" >/dev/null
+else
+  prefix=$(realpath "$1")
+fi
 
-cmake --install "$build" --prefix "$prefix" >/dev/null
 for language in C CXX; do
   cmake -S "$here" -B "$work/$language" -DCONSUMER_LANGUAGE="$language" \
     -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_BUILD_TYPE=Release >/dev/null
   cmake --build "$work/$language" >/dev/null
 done
-pc_folder=$(dirname "$(find "$prefix" -name morvantiquell.pc)")
-# shellcheck disable=SC2046 # pkg-config's flags are separate words
-cc -std=c99 -Wall -Werror "$here/consumer.c" -o "$work/consumer_pkg_config" \
-  $(PKG_CONFIG_PATH="$pc_folder" pkg-config --cflags --libs morvantiquell)
-
 library_folder=$(dirname "$(find "$prefix" -name 'libmorvantiquell.*' | head -n 1)")
+# shellcheck disable=SC2046 # pkg-config's flags are separate words
+cc -std=c99 -Wall -Werror "$here/consumer.c" -o "$work/consumer_pkg_config" -Wl,-rpath,"$library_folder" \
+  $(PKG_CONFIG_PATH="$library_folder/pkgconfig" pkg-config --cflags --libs --static morvantiquell)
+
 shared=$(find "$library_folder" -name 'libmorvantiquell.so.*' -type f)
 if [ -n "$shared" ]; then
   exported=$(nm -D --defined-only "$shared" | awk '{ print $3 }' | sort | tr '\n' ' ')
@@ -32,18 +36,24 @@ if [ -n "$shared" ]; then
   fi
 fi
 
-expected=$'VK_LAYER_ONE 7\n 0\nVK_LAYER_TWO 4294967295'
+# Only the stand-in is on the search path: a shared library must be found through the programs'
+# own run paths.
 failed=0
-for consumer in "$work/C/consumer" "$work/CXX/consumer" "$work/consumer_pkg_config"; do
-  if ! actual=$(LD_LIBRARY_PATH="$stand_in:$library_folder" \
-    STAND_IN_LOADER_SCRIPT='layers=VK_LAYER_ONE@7,,VK_LAYER_TWO@4294967295' "$consumer"); then
-    actual="(exit status $?)"
-  fi
+check() {
+  local name=$1 expected=$2 actual status=0
+  shift 2
+  actual=$(LD_LIBRARY_PATH="$stand_in" \
+    STAND_IN_LOADER_SCRIPT='layers=VK_LAYER_ONE@7,,VK_LAYER_TWO@4294967295' "$@" 2>&1) || status=$?
+  [ "$status" -eq 0 ] || actual+=$'\n'"(exit status $status)"
   if [ "$actual" = "$expected" ]; then
-    echo "ok: ${consumer#"$work"/}"
+    echo "ok: $name"
   else
-    printf 'FAILED: %s printed\n%s\nexpected\n%s\n' "${consumer#"$work"/}" "$actual" "$expected" >&2
+    printf 'FAILED: %s printed\n%s\nexpected\n%s\n' "$name" "$actual" "$expected" >&2
     failed=1
   fi
+}
+for consumer in C/consumer CXX/consumer consumer_pkg_config; do
+  check "$consumer" $'VK_LAYER_ONE 7\n 0\nVK_LAYER_TWO 4294967295' "$work/$consumer"
 done
+check "installed program" $'VK_LAYER_ONE\n\nVK_LAYER_TWO' "$prefix/bin/morvantiquell"
 exit "$failed"
