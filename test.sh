@@ -20,6 +20,10 @@ for preset in release debug windows-x64; do
   step ctest --preset "$preset"
 done
 
+# The Debian packages, made the way a user makes them, then checked, unpacked and built against.
+step cmake --workflow --preset deb
+step tests/package/check-deb.sh build/deb build/release/tests/stand-in
+
 # The library built shared: consumers still work, and it exports the API and nothing else.
 step cmake -S . -B build/shared -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=ON -DMORVANTIQUELL_BUILD_TESTS=OFF
 step cmake --build build/shared --parallel
