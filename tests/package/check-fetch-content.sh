@@ -21,7 +21,7 @@ cmake --build "$work" --parallel >/dev/null
 
 failed=0
 ours=$(cmake --build "$work" --target help |
-  grep -owE 'api_test|console_test|stand_in_loader|bench_measure|package|install|compressed_documents' || true)
+  grep -xE '\.\.\. (api_test|console_test|stand_in_loader|bench_measure|package|install|compressed_documents)' || true)
 tests=$(cd "$work" && ctest -N | grep -oE 'Total Tests: [0-9]+')
 if [ -n "$ours" ] || [ "$tests" != "Total Tests: 0" ] || [ -n "$(find "$work" -name CPackConfig.cmake)" ]; then
   echo "the parent's build holds our targets, tests or packages: ${ours//$'\n'/ } ($tests)" >&2
