@@ -10,8 +10,12 @@ namespace platform {
 
 const char* const kVulkanLoaderFileName = "vulkan-1.dll";
 
+// Only the program's own folder, the system folder and folders the host process added with
+// AddDllDirectory: never the current working directory or PATH, where anyone who can write a
+// file could plant a vulkan-1.dll for the program to run.
 SharedLibrary* LoadSharedLibrary(const char* fileName) {
-  return reinterpret_cast<SharedLibrary*>(LoadLibraryA(fileName));
+  return reinterpret_cast<SharedLibrary*>(
+      LoadLibraryExA(fileName, nullptr, LOAD_LIBRARY_SEARCH_DEFAULT_DIRS));
 }
 
 LibraryProc FindLibraryProc(SharedLibrary* library, const char* name) {

@@ -52,3 +52,15 @@ add_test(NAME wine_loader_under_xvfb
           -DEXPECTED_OUT= -DEXPECTED_ERR= -DEXPECTED_STATUS=0
           -P ${CMAKE_CURRENT_SOURCE_DIR}/check_run.cmake)
 set_tests_properties(wine_loader_without_display PROPERTIES FIXTURES_REQUIRED wine)
+
+# No DLL planting: with Wine's own vulkan-1.dll moved out of the system folder (as on a Windows
+# without Vulkan), a vulkan-1.dll in the working directory is not loaded. The table above shows
+# that one beside the program is.
+add_test(NAME wine_loader_not_from_working_directory
+  COMMAND ${CMAKE_COMMAND}
+          "-DCOMMAND=env;${wine_environment};WINEDLLOVERRIDES=vulkan-1=n;${WINE64};$<TARGET_FILE:morvantiquell>"
+          "-DHIDE=${PROJECT_BINARY_DIR}/wineprefix/drive_c/windows/system32/vulkan-1.dll"
+          -DEXPECTED_OUT= "-DEXPECTED_ERR=failed to load \"vulkan-1.dll\" library\n"
+          -DEXPECTED_STATUS=1 -P ${CMAKE_CURRENT_SOURCE_DIR}/check_run.cmake
+  WORKING_DIRECTORY "${stand_in_folder}")
+set_tests_properties(wine_loader_not_from_working_directory PROPERTIES FIXTURES_REQUIRED wine)
