@@ -5,7 +5,7 @@
 #   install-deps.sh test   all of that, Mesa's CPU driver in any case (the tests run against it),
 #                          GoogleTest, valgrind, clang-format and clang-tidy, dpkg-dev and
 #                          lintian for the package, and for the Windows build the MinGW-w64
-#                          cross compiler, Wine and Xvfb
+#                          cross compiler, clang-cl and lld-link (the MSVC-ABI consumer), Wine and Xvfb
 # Uses apt-get as root, through sudo otherwise. Prints nothing on standard output.
 set -euo pipefail
 
@@ -26,7 +26,7 @@ case "$purpose" in
     ;;
   test)
     packages+=(mesa-vulkan-drivers googletest valgrind clang-format clang-tidy binutils
-      g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine64 xvfb xauth dpkg-dev lintian)
+      g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev clang-14 lld wine64 xvfb xauth dpkg-dev lintian)
     ;;
   *)
     echo "usage: $0 run|test" >&2

@@ -64,3 +64,11 @@ add_test(NAME wine_loader_not_from_working_directory
           -DEXPECTED_STATUS=1 -P ${CMAKE_CURRENT_SOURCE_DIR}/check_run.cmake
   WORKING_DIRECTORY "${stand_in_folder}")
 set_tests_properties(wine_loader_not_from_working_directory PROPERTIES FIXTURES_REQUIRED wine)
+
+# The zip a Windows user downloads, and a program built for the MSVC ABI against it.
+add_test(NAME package_zip
+  COMMAND "${CMAKE_CURRENT_SOURCE_DIR}/windows/check-zip.sh" "${PROJECT_BINARY_DIR}"
+          "${stand_in_folder}" ${wine_launch})
+set_tests_properties(package_zip PROPERTIES FIXTURES_REQUIRED wine)
+
+add_subdirectory(windows)

@@ -9,6 +9,9 @@
  * enabled, enumerates the instance layers, destroys the instance, releases the loader and
  * returns what it found.
  *
+ * On Windows vulkan-1.dll is searched for in the program's folder, the system folder and the
+ * folders the process added with AddDllDirectory, never in the working directory or on PATH.
+ *
  * Ownership: the returned list and every block hanging from it belong to the caller. They come
  * from the task-memory allocator (CoTaskMemAlloc on Windows, malloc elsewhere). Give them back
  * with ReleaseInstanceLayerList, or free each block yourself with CoTaskMemFree (free

@@ -1,0 +1,96 @@
+#!/usr/bin/env bash
+# The Windows program against the Khronos loader for Windows, under Wine with winevulkan as the
+# driver: one table of cases. In each, the program must print what enumerate_layers.exe gets from
+# the same loader directly (same lines, same order, CR LF) and what the case registered, and exit
+# 0; without a registered driver it must report the refused instance. Runs inside xvfb-run, in a
+# prefix made afresh.
+#   khronos-loader.sh LOADER_FOLDER UNSAFE_LOADER_FOLDER
+# Each folder holds morvantiquell.exe and enumerate_layers.exe beside a vulkan-1.dll; the second
+# loader reads the VK_* variables that the first, seeing Wine's elevated token, ignores. WINE64,
+# WINESERVER and WINEPREFIX come from the environment.
+set -u
+shipped=$(realpath "$1")
+unsafe=$(realpath "$2")
+work=$(mktemp -d)
+rm -rf "$WINEPREFIX"
+mkdir -p "$WINEPREFIX"
+quiet() { "$@" >/dev/null 2>&1 </dev/null; }
+wine_reg() { quiet "$WINE64" reg "$@" /f; }
+finish() {
+  quiet "$WINESERVER" -k
+  rm -rf "$work"
+}
+trap finish EXIT
+quiet "$WINESERVER" -p
+quiet "$WINE64" wineboot --init
+
+# Manifests live in C:\layers; a layer's library need not exist for it to be listed. Implicit
+# layers name a variable that keeps them from being loaded into the instance.
+drive_c="$WINEPREFIX/drive_c"
+manifest() { # FOLDER FILE NAME [implicit]
+  local extra=""
+  [ "${4:-}" = implicit ] && extra=',"disable_environment":{"MORVANTIQUELL_TEST_NO_IMPLICIT":"1"}'
+  mkdir -p "$drive_c/$1"
+  printf '{"file_format_version":"1.0.0","layer":{"name":"%s","type":"GLOBAL","library_path":"absent.dll","api_version":"1.0.0","implementation_version":"1","description":"test layer"%s}}' \
+    "$3" "$extra" >"$drive_c/$1/$2"
+}
+register() { # Implicit|Explicit FILE (in C:\layers); Wine lists values by name
+  wine_reg add "HKLM\\Software\\Khronos\\Vulkan\\${1}Layers" /v "C:\\layers\\$2" /t REG_DWORD /d 0
+}
+
+failed=0
+compare() { # NAME FOLDER EXPECTED_NAMES [VARIABLE=VALUE ...]
+  local name=$1 folder=$2 expected=$3 status
+  shift 3
+  env "$@" "$WINE64" "$folder/morvantiquell.exe" >"$work/out" 2>"$work/err"
+  status=$?
+  env "$@" "$WINE64" "$folder/enumerate_layers.exe" >"$work/direct" 2>&1
+  local direct_status=$?
+  if [ -n "$expected" ]; then printf '%s\n' "$expected" | sed 's/$/\r/'; fi >"$work/expected"
+  if [ "$status" -eq 0 ] && [ "$direct_status" -eq 0 ] && [ ! -s "$work/err" ] &&
+    cmp -s "$work/out" "$work/direct" && cmp -s "$work/out" "$work/expected"; then
+    echo "khronos-loader: ok: $name"
+  else
+    echo "khronos-loader: FAILED: $name (status $status, loader's own enumeration status $direct_status)"
+    echo "-- program printed:"; cat -A "$work/out" "$work/err"
+    echo "-- the loader enumerates:"; cat -A "$work/direct"
+    echo "-- expected:"; echo "$expected"
+    failed=1
+  fi
+}
+
+long=VK_LAYER_$(printf '%0246d' 0)  # 255 bytes, the longest name a layer can have
+compare "no layer registered" "$shipped" ""
+
+manifest layers a.json VK_LAYER_MORVANTIQUELL_implicit implicit
+manifest layers b.json VK_LAYER_MORVANTIQUELL_explicit
+manifest layers c.json VK_LAYER_MORVANTIQUELL_explicit
+manifest layers d.json "$long"
+register Implicit a.json
+for file in b.json c.json d.json; do register Explicit "$file"; done
+registered=$'VK_LAYER_MORVANTIQUELL_implicit\nVK_LAYER_MORVANTIQUELL_explicit\nVK_LAYER_MORVANTIQUELL_explicit\n'"$long"
+compare "implicit and explicit layers in HKLM, a duplicate, a 255-byte name" "$shipped" "$registered" \
+  MORVANTIQUELL_TEST_NO_IMPLICIT=1
+
+manifest added/second s.json VK_LAYER_MORVANTIQUELL_added_second
+manifest added/first f.json VK_LAYER_MORVANTIQUELL_added_first
+compare "VK_ADD_LAYER_PATH adds its layers in its order" "$unsafe" \
+  $'VK_LAYER_MORVANTIQUELL_implicit\nVK_LAYER_MORVANTIQUELL_added_second\nVK_LAYER_MORVANTIQUELL_added_first\nVK_LAYER_MORVANTIQUELL_explicit\nVK_LAYER_MORVANTIQUELL_explicit\n'"$long" \
+  MORVANTIQUELL_TEST_NO_IMPLICIT=1 'WINEVK_ADD_LAYER_PATH=C:\added\second;C:\added\first'
+
+compare "VK_LOADER_LAYERS_DISABLE removes what it names" "$unsafe" \
+  $'VK_LAYER_MORVANTIQUELL_implicit\n'"$long" \
+  MORVANTIQUELL_TEST_NO_IMPLICIT=1 WINEVK_LOADER_LAYERS_DISABLE=VK_LAYER_MORVANTIQUELL_explicit
+
+wine_reg delete 'HKLM\Software\Khronos\Vulkan\Drivers'
+"$WINE64" "$shipped/morvantiquell.exe" >"$work/out" 2>"$work/err"
+status=$?
+if [ "$status" -eq 1 ] && [ ! -s "$work/out" ] &&
+  [ "$(cat "$work/err")" = $'vkCreateInstance failed with error code \'-9\'\r' ]; then
+  echo "khronos-loader: ok: no driver registered"
+else
+  echo "khronos-loader: FAILED: no driver registered (status $status)"
+  cat -A "$work/out" "$work/err"
+  failed=1
+fi
+exit "$failed"
