@@ -4,13 +4,12 @@
 #define VK_NO_PROTOTYPES
 #include <vulkan/vulkan.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
+#include <cstdio>
 #include <cstring>
 #include <iostream>
-#include <sstream>
-#include <string>
 
 #include "platform.h"
 
@@ -24,19 +23,39 @@ struct LoaderBinding {
   PFN_vkGetInstanceProcAddr getInstanceProcAddr;
 };
 
-// One line on standard error, written in one piece and flushed.
-void ReportLine(const std::string& text) { std::cerr << text + '\n' << std::flush; }
+// Diagnostics are composed whole in a buffer on the stack and written in one piece, then flushed:
+// composing one allocates nothing, so the query can still say that memory ran out, and nothing
+// it reports can throw out of its C interface. The longest line is well under this size.
+constexpr std::size_t kLineSize = 192;
+
+void WriteLine(const char* line, int length) {
+  if (length < 0) {
+    return;
+  }
+  const auto size = std::min(static_cast<std::size_t>(length), kLineSize - 1);
+  try {
+    std::cerr.write(line, static_cast<std::streamsize>(size)).flush();
+  } catch (...) {
+    // A host may have told std::cerr to throw; a report that cannot be written is lost quietly.
+  }
+}
+
+void ReportLine(const char* text) {
+  char line[kLineSize];
+  WriteLine(line, std::snprintf(line, sizeof line, "%s\n", text));
+}
 
 void ReportResult(const char* command, VkResult result) {
-  std::ostringstream text;
-  text << command << " failed with error code '" << static_cast<std::int32_t>(result) << "'";
-  ReportLine(text.str());
+  char line[kLineSize];
+  WriteLine(line, std::snprintf(line, sizeof line, "%s failed with error code '%d'\n", command,
+                                static_cast<int>(result)));
 }
 
 void ReportOutOfMemory(std::uint32_t count) {
-  std::ostringstream text;
-  text << "failed to allocate memory for " << count << " instance layers";
-  ReportLine(text.str());
+  char line[kLineSize];
+  WriteLine(line,
+            std::snprintf(line, sizeof line, "failed to allocate memory for %lu instance layers\n",
+                          static_cast<unsigned long>(count)));
 }
 
 template <typename Command>
@@ -174,8 +193,9 @@ InstanceLayerList* EnumerateLayers(const LoaderBinding& loader, VkInstance insta
     return list;
   }
 
-  // calloc checks count * size for overflow; the filling call must see every byte zero.
-  auto* layers = static_cast<VkLayerProperties*>(std::calloc(count, sizeof(VkLayerProperties)));
+  // The filling call must see every byte zero.
+  auto* layers =
+      static_cast<VkLayerProperties*>(platform::ScratchAlloc(count, sizeof(VkLayerProperties)));
   if (layers == nullptr) {
     ReportOutOfMemory(count);
     DiscardList(list, 0);
@@ -192,7 +212,7 @@ InstanceLayerList* EnumerateLayers(const LoaderBinding& loader, VkInstance insta
   } else if (!CopyLayers(list, layers)) {
     list = nullptr;
   }
-  std::free(layers);
+  platform::ScratchFree(layers);
   return list;
 }
 

@@ -1,5 +1,7 @@
 #include "platform.h"
 
+#include <cstdlib>
+
 #ifdef _WIN32
 
 #include <windows.h>
@@ -26,7 +28,7 @@ LibraryProc FindLibraryProc(SharedLibrary* library, const char* name) {
 
 void FreeSharedLibrary(SharedLibrary* library) { FreeLibrary(reinterpret_cast<HMODULE>(library)); }
 
-void* TaskMemAlloc(std::size_t size) { return CoTaskMemAlloc(size); }
+void* TaskMemAlloc(std::size_t size) { return AllocationFails() ? nullptr : CoTaskMemAlloc(size); }
 
 void TaskMemFree(void* block) { CoTaskMemFree(block); }
 
@@ -35,8 +37,6 @@ void TaskMemFree(void* block) { CoTaskMemFree(block); }
 #else
 
 #include <dlfcn.h>
-
-#include <cstdlib>
 
 namespace platform {
 
@@ -57,10 +57,21 @@ LibraryProc FindLibraryProc(SharedLibrary* library, const char* name) {
 void FreeSharedLibrary(SharedLibrary* library) { dlclose(library); }
 
 // No COM here: the C heap plays the task-memory allocator, so callers release with free().
-void* TaskMemAlloc(std::size_t size) { return std::malloc(size); }
+void* TaskMemAlloc(std::size_t size) { return AllocationFails() ? nullptr : std::malloc(size); }
 
 void TaskMemFree(void* block) { std::free(block); }
 
 }  // namespace platform
 
 #endif
+
+// The C heap, on every system.
+namespace platform {
+
+void* ScratchAlloc(std::size_t count, std::size_t size) {
+  return AllocationFails() ? nullptr : std::calloc(count, size);
+}
+
+void ScratchFree(void* block) { std::free(block); }
+
+}  // namespace platform

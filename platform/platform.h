@@ -32,6 +32,20 @@ void* TaskMemAlloc(std::size_t size);
 // Gives a block back to the task-memory allocator; null is accepted and does nothing.
 void TaskMemFree(void* block);
 
+// Memory the caller keeps to itself: `count` elements of `size` bytes from the C heap, every byte
+// zero, or null (also when count * size overflows). Given back with ScratchFree, which accepts
+// null.
+void* ScratchAlloc(std::size_t count, std::size_t size);
+void ScratchFree(void* block);
+
+// Whether the allocation about to be made is to fail. A test build defines it to show that every
+// allocation may fail; everywhere else none is made to.
+#ifdef MORVANTIQUELL_ALLOCATION_SEAM
+bool AllocationFails();
+#else
+constexpr bool AllocationFails() { return false; }
+#endif
+
 }  // namespace platform
 
 #endif

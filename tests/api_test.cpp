@@ -105,6 +105,7 @@ INSTANTIATE_TEST_SUITE_P(Table, QueryListing,
 struct Failure {
   const char* name;
   std::string script;
+  const char* loadedBefore = nullptr;  // a loader the test holds loaded under the loader's name
 };
 
 // Cases print as their names.
@@ -114,9 +115,14 @@ class QueryFailure : public testing::TestWithParam<Failure> {};
 
 TEST_P(QueryFailure, ReturnsNullAfterOneLineAndReleasesTheLoader) {
   SetStandInScript(GetParam().script);
+  void* held =
+      GetParam().loadedBefore != nullptr ? LoadLibraryAt(GetParam().loadedBefore) : nullptr;
   testing::internal::CaptureStderr();
   InstanceLayerList* list = QueryInstanceLayers();
   const std::string err = testing::internal::GetCapturedStderr();
+  if (held != nullptr) {
+    FreeLibraryAt(held);  // what stays loaded now, the query kept
+  }
   EXPECT_EQ(list, nullptr);
   ReleaseInstanceLayerList(list);  // accepts null
   ASSERT_FALSE(err.empty());
@@ -126,7 +132,8 @@ TEST_P(QueryFailure, ReturnsNullAfterOneLineAndReleasesTheLoader) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, QueryFailure,
-    testing::Values(Failure{"CreateUnresolved", "hide=vkCreateInstance"},
+    testing::Values(Failure{"EntryPointMissing", "", STAND_IN_WITHOUT_ENTRY_POINT},
+                    Failure{"CreateUnresolved", "hide=vkCreateInstance"},
                     Failure{"CreateRefused", "create=-9"}, Failure{"NullInstance", "null-instance"},
                     Failure{"EnumerateUnresolved", "hide=vkEnumerateInstanceLayerProperties"},
                     Failure{"CountingCallFails", "count-result=-1;hide=vkDestroyInstance"},

@@ -58,6 +58,15 @@ const std::string kListing = "resolve create resolve enumerate enumerate resolve
 const std::string kEmptyListing = "resolve create resolve enumerate resolve destroy";
 const std::string kWriteFailed = "failed to write the layer list to standard output\n";
 
+// The names the stand-in's generate=N gives, one per line.
+std::string GeneratedNames(int count) {
+  std::string names;
+  for (int i = 0; i < count; ++i) {
+    names += "VK_LAYER_STAND_IN_" + std::to_string(i) + "\n";
+  }
+  return names;
+}
+
 const std::vector<Case>& Cases() {
   // clang-format off
   static const std::vector<Case> cases = {
@@ -75,6 +84,8 @@ const std::vector<Case>& Cases() {
         "", "vkCreateInstance failed with error code '-9'\n", 1, "resolve create"},
     {"CreateNotReadyIsAFailure", kStandIn, "create=1", {}, kCaptured,
         "", "vkCreateInstance failed with error code '1'\n", 1, "resolve create"},
+    {"CreateFailsAfterWritingAnInstance", kStandIn, "create=-3;instance-on-failure", {}, kCaptured,
+        "", "vkCreateInstance failed with error code '-3'\n", 1, "resolve create"},
     {"CreateGivesNullInstance", kStandIn, "null-instance", {}, kCaptured,
         "", "vkCreateInstance succeed but returned instance is VK_NULL_HANDLE\n", 1,
         "resolve create"},
@@ -84,6 +95,10 @@ const std::vector<Case>& Cases() {
         "resolve create resolve resolve destroy"},
     {"CountingCallFails", kStandIn, "count-result=-1", {}, kCaptured,
         "", "vkEnumerateInstanceLayerProperties failed with error code '-1'\n", 1, kEmptyListing},
+    {"CountingCallIncomplete", kStandIn, "layers=A;count-result=5", {}, kCaptured,
+        "", "vkEnumerateInstanceLayerProperties failed with error code '5'\n", 1, kEmptyListing},
+    {"CountingCallTimeout", kStandIn, "layers=A;count-result=2", {}, kCaptured,
+        "", "vkEnumerateInstanceLayerProperties failed with error code '2'\n", 1, kEmptyListing},
     {"FillingCallFails", kStandIn, "layers=A;fill-result=-2", {}, kCaptured,
         "", "vkEnumerateInstanceLayerProperties failed with error code '-2'\n", 1, kListing},
     {"FillingCallIncomplete", kStandIn, "layers=A,B;fill-result=5", {}, kCaptured,
@@ -99,6 +114,8 @@ const std::vector<Case>& Cases() {
         "", "", 0, kEmptyListing},
     {"SeveralLayersInLoaderOrder", kStandIn, "layers=VK_LAYER_C@1,VK_LAYER_A@2,VK_LAYER_B", {},
         kCaptured, "VK_LAYER_C\nVK_LAYER_A\nVK_LAYER_B\n", "", 0, kListing},
+    {"ListingOfManyOutputBlocks", kStandIn, "generate=10000", {}, kCaptured,
+        GeneratedNames(10000), "", 0, kListing},
     {"EmptyName", kStandIn, "layers=A,,B", {}, kCaptured,
         "A\n\nB\n", "", 0, kListing},
     {"LongestName", kStandIn, "layers=x*255", {}, kCaptured,

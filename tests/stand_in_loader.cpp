@@ -8,6 +8,7 @@
 //   log=PATH                 append one line per call received to PATH
 //   create=N                 vkCreateInstance returns N
 //   null-instance            vkCreateInstance succeeds without writing the instance
+//   instance-on-failure      vkCreateInstance writes the instance even when it fails
 //   hide=NAME                vkGetInstanceProcAddr returns null for NAME (may repeat)
 //   count-result=N           the counting call returns N
 //   fill-result=N            the filling call returns N
@@ -51,6 +52,7 @@ struct Script {
   std::string log;
   VkResult createResult = VK_SUCCESS;
   bool nullInstance = false;
+  bool instanceOnFailure = false;
   std::vector<std::string> hidden;
   VkResult countResult = VK_SUCCESS;
   VkResult fillResult = VK_SUCCESS;
@@ -115,6 +117,8 @@ void ReadScript() {
       script.createResult = ToResult(value);
     } else if (key == "null-instance") {
       script.nullInstance = true;
+    } else if (key == "instance-on-failure") {
+      script.instanceOnFailure = true;
     } else if (key == "hide") {
       script.hidden.push_back(value);
     } else if (key == "count-result") {
@@ -209,7 +213,7 @@ VKAPI_ATTR VkResult VKAPI_CALL CreateInstance(const VkInstanceCreateInfo* info,
         " api=" + Number(app->apiVersion);
   }
   Record(line);
-  if (script.createResult == VK_SUCCESS && !script.nullInstance) {
+  if ((script.createResult == VK_SUCCESS || script.instanceOnFailure) && !script.nullInstance) {
     *instance = CreatedInstance();
   }
   return script.createResult;
@@ -253,6 +257,17 @@ bool Hidden(const char* name) {
 }
 
 }  // namespace
+
+// On Linux the stand-in carries its own C++ runtime (see CMakeLists.txt), whose pool for
+// exceptions would be lost each time the stand-in is unloaded: give it back then, so that the
+// leak checkers see nothing.
+#if defined(__GLIBCXX__) && !defined(_WIN32)
+namespace __gnu_cxx {       // NOLINT(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
+void __freeres() noexcept;  // NOLINT(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
+}  // namespace __gnu_cxx
+
+__attribute__((destructor)) static void ReleaseRuntimePool() { __gnu_cxx::__freeres(); }
+#endif
 
 // The build without the entry point exports the same function under another name.
 #ifdef STAND_IN_WITHOUT_ENTRY_POINT

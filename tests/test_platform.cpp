@@ -10,6 +10,10 @@ void SetStandInScript(const std::string& script) {
   _putenv_s("STAND_IN_LOADER_SCRIPT", script.c_str());
 }
 
+void* LoadLibraryAt(const char* path) { return LoadLibraryA(path); }
+
+void FreeLibraryAt(void* library) { FreeLibrary(static_cast<HMODULE>(library)); }
+
 bool IsVulkanLoaderLoaded() { return GetModuleHandleA("vulkan-1.dll") != nullptr; }
 
 #else
@@ -19,6 +23,10 @@ bool IsVulkanLoaderLoaded() { return GetModuleHandleA("vulkan-1.dll") != nullptr
 void SetStandInScript(const std::string& script) {
   setenv("STAND_IN_LOADER_SCRIPT", script.c_str(), 1);
 }
+
+void* LoadLibraryAt(const char* path) { return dlopen(path, RTLD_NOW | RTLD_LOCAL); }
+
+void FreeLibraryAt(void* library) { dlclose(library); }
 
 bool IsVulkanLoaderLoaded() {
   void* library = dlopen("libvulkan.so.1", RTLD_NOW | RTLD_NOLOAD);
