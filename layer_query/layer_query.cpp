@@ -9,7 +9,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <iostream>
 
 #include "platform.h"
 
@@ -23,21 +22,18 @@ struct LoaderBinding {
   PFN_vkGetInstanceProcAddr getInstanceProcAddr;
 };
 
-// Diagnostics are composed whole in a buffer on the stack and written in one piece, then flushed:
-// composing one allocates nothing, so the query can still say that memory ran out, and nothing
-// it reports can throw out of its C interface. The longest line is well under this size.
+// Diagnostics are composed whole in a buffer on the stack, then written to standard error in one
+// piece and flushed: composing one allocates nothing, so the query can still say that memory ran
+// out, and C's streams throw nothing through the C interface. The longest line is well under
+// this size.
 constexpr std::size_t kLineSize = 192;
 
 void WriteLine(const char* line, int length) {
   if (length < 0) {
     return;
   }
-  const auto size = std::min(static_cast<std::size_t>(length), kLineSize - 1);
-  try {
-    std::cerr.write(line, static_cast<std::streamsize>(size)).flush();
-  } catch (...) {
-    // A host may have told std::cerr to throw; a report that cannot be written is lost quietly.
-  }
+  std::fwrite(line, 1, std::min(static_cast<std::size_t>(length), kLineSize - 1), stderr);
+  std::fflush(stderr);
 }
 
 void ReportLine(const char* text) {

@@ -27,8 +27,8 @@
  * Memory: when any allocation fails, the query writes "failed to allocate memory for N instance
  * layers" and returns null, having released all it acquired (the loader, the instance, a list
  * half built). Its diagnostics are composed without allocating, so that line is written even
- * when memory has run out. Neither function throws a C++ exception; a line that std::cerr
- * cannot write (even one that a host told to throw) is dropped.
+ * when memory has run out. They go to C's stderr stream, each flushed at once. Neither function
+ * throws a C++ exception.
  *
  * Not thread-safe with respect to the loader's own global state: call it from one thread.
  */
