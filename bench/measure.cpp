@@ -1,10 +1,11 @@
-// Runs two commands alternately and reports the median wall time and peak memory of each, and
-// the median of the per-pair ratios of the first to the second, which holds when the machine's
-// speed drifts during the run.
+// Runs commands in turn, round after round, and reports the median wall time and peak memory of
+// each, and the medians of the per-round ratios of the first command to each of the others, which
+// hold when the machine's speed drifts during the run.
 //
-//   measure PAIRS NAME_A COMMAND_A... -- NAME_B COMMAND_B...
+//   measure ROUNDS NAME_A COMMAND_A... -- NAME_B COMMAND_B... [-- NAME_C COMMAND_C...]
 //
-// Both commands write their output to /dev/null. One warm-up pair runs first and is not counted.
+// Every command writes its output to /dev/null. One warm-up round runs first and is not counted;
+// each round starts with a different command, so that none always runs on a warmer machine.
 
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -58,57 +59,73 @@ double Median(std::vector<double> values) {
 
 }  // namespace
 
+struct Command {
+  std::string name;
+  std::vector<char*> words;
+  std::vector<Sample> samples;
+};
+
 int main(int argc, char** argv) {
-  std::vector<char*> a;
-  std::vector<char*> b;
-  std::vector<char*>* current = &a;
+  std::vector<Command> commands(1);
   for (int i = 2; i < argc; ++i) {
     if (std::string(argv[i]) == "--") {
-      current = &b;
+      commands.emplace_back();
+    } else if (commands.back().name.empty()) {
+      commands.back().name = argv[i];
     } else {
-      current->push_back(argv[i]);
+      commands.back().words.push_back(argv[i]);
     }
   }
-  const long pairs = argc > 1 ? std::strtol(argv[1], nullptr, 10) : 0;
-  if (pairs < 1 || a.size() < 2 || b.size() < 2) {
-    std::fprintf(stderr, "usage: measure PAIRS NAME_A COMMAND_A... -- NAME_B COMMAND_B...\n");
+  const long rounds = argc > 1 ? std::strtol(argv[1], nullptr, 10) : 0;
+  const bool complete = std::all_of(commands.begin(), commands.end(),
+                                    [](const Command& command) { return !command.words.empty(); });
+  if (rounds < 1 || commands.size() < 2 || !complete) {
+    std::fprintf(stderr,
+                 "usage: measure ROUNDS NAME_A COMMAND_A... -- NAME_B COMMAND_B... [-- ...]\n");
     return 2;
   }
-  const std::string nameA = a.front();
-  const std::string nameB = b.front();
-  a.erase(a.begin());
-  b.erase(b.begin());
-  a.push_back(nullptr);
-  b.push_back(nullptr);
-
-  std::vector<double> timeA;
-  std::vector<double> timeB;
-  std::vector<double> memoryA;
-  std::vector<double> memoryB;
-  std::vector<double> timeRatio;
-  std::vector<double> memoryRatio;
-  for (long pair = -1; pair < pairs; ++pair) {
-    Sample sampleA{};
-    Sample sampleB{};
-    // Alternate which goes first, so that neither always runs on a warmer machine.
-    const bool aFirst = pair % 2 == 0;
-    if (!(aFirst ? RunOnce(a, &sampleA) && RunOnce(b, &sampleB)
-                 : RunOnce(b, &sampleB) && RunOnce(a, &sampleA))) {
-      return 1;
-    }
-    if (pair < 0) {
-      continue;
-    }
-    timeA.push_back(sampleA.seconds);
-    timeB.push_back(sampleB.seconds);
-    memoryA.push_back(sampleA.peakMiB);
-    memoryB.push_back(sampleB.peakMiB);
-    timeRatio.push_back(sampleA.seconds / sampleB.seconds);
-    memoryRatio.push_back(sampleA.peakMiB / sampleB.peakMiB);
+  for (Command& command : commands) {
+    command.words.push_back(nullptr);
   }
-  std::printf("  %-14s %9.2f ms %9.1f MiB\n", nameA.c_str(), Median(timeA) * 1e3, Median(memoryA));
-  std::printf("  %-14s %9.2f ms %9.1f MiB\n", nameB.c_str(), Median(timeB) * 1e3, Median(memoryB));
-  std::printf("  %-14s %9.3f    %9.3f      (median of %ld per-pair ratios)\n", "ratio",
-              Median(timeRatio), Median(memoryRatio), pairs);
+
+  const std::size_t count = commands.size();
+  for (long round = -1; round < rounds; ++round) {
+    for (std::size_t turn = 0; turn < count; ++turn) {
+      Command& command = commands[(static_cast<std::size_t>(round + 1) + turn) % count];
+      Sample sample{};
+      if (!RunOnce(command.words, &sample)) {
+        return 1;
+      }
+      if (round >= 0) {
+        command.samples.push_back(sample);
+      }
+    }
+  }
+
+  const auto median = [](const Command& command, double Sample::*field) {
+    std::vector<double> values;
+    for (const Sample& sample : command.samples) {
+      values.push_back(sample.*field);
+    }
+    return Median(values);
+  };
+  const auto medianRatio = [](const Command& a, const Command& b, double Sample::*field) {
+    std::vector<double> ratios;
+    for (std::size_t i = 0; i < a.samples.size(); ++i) {
+      ratios.push_back(a.samples[i].*field / b.samples[i].*field);
+    }
+    return Median(ratios);
+  };
+  for (const Command& command : commands) {
+    std::printf("  %-28s %9.2f ms %9.1f MiB\n", command.name.c_str(),
+                median(command, &Sample::seconds) * 1e3, median(command, &Sample::peakMiB));
+  }
+  const Command& subject = commands.front();
+  for (std::size_t i = 1; i < count; ++i) {
+    const std::string name = subject.name + " / " + commands[i].name;
+    std::printf("  %-28s %9.3f    %9.3f      (medians of %ld per-round ratios)\n", name.c_str(),
+                medianRatio(subject, commands[i], &Sample::seconds),
+                medianRatio(subject, commands[i], &Sample::peakMiB), rounds);
+  }
   return 0;
 }

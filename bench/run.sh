@@ -1,30 +1,36 @@
 #!/usr/bin/env bash
-# What the program costs on top of the loader's own work: morvantiquell against a bare C program
-# making the same loader calls (bench/reference.c), run alternately, in three settings:
+# What the program costs on top of the loader's own work, against two C programs making the same
+# loader calls, all three run in turn:
+#   bare        (bench/reference.c) keeps no list: the difference is what the list the program must
+#               hand over costs, and what the program's own code costs;
+#   same shape  (bench/same_shape.c) builds and releases the list in the same shape: the difference
+#               is what the program's own code costs.
+# In three settings:
 #   1. the installed loader with its drivers (what users run);
 #   2. the stand-in loader with 3 layers (start-up cost);
 #   3. the stand-in loader with 100,000 layers (scaling).
-# For each: the median wall time and peak memory of both programs and the median of the
-# per-pair ratios. Builds with the release settings first (after ./run.sh or ./test.sh).
-#   bench/run.sh [PAIRS]       (default 15 pairs, after one warm-up pair)
+# For each: the median wall time and peak memory of every program and the medians of the
+# per-round ratios. Builds with the release settings first (after ./run.sh or ./test.sh).
+#   bench/run.sh [ROUNDS]       (default 15 rounds, after one warm-up round)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-pairs=${1:-15}
+rounds=${1:-15}
 
 cmake --preset release >/dev/null
 cmake --build --preset release --parallel \
-  --target morvantiquell bench_reference bench_measure stand_in_loader >/dev/null
+  --target morvantiquell bench_reference bench_same_shape bench_measure stand_in_loader >/dev/null
 
 build=build/release
 measure="$build/bench/bench_measure"
 program="$build/console/morvantiquell"
-reference="$build/bench/bench_reference"
+bare="$build/bench/bench_reference"
+same_shape="$build/bench/bench_same_shape"
 stand_in="$build/tests/stand-in"
 
-# compare ENVIRONMENT...: one setting, both programs under the same environment.
+# compare ENVIRONMENT...: one setting, the three programs under the same environment.
 compare() {
   env -u LD_LIBRARY_PATH -u STAND_IN_LOADER_SCRIPT "$@" \
-    "$measure" "$pairs" morvantiquell "$program" -- reference "$reference"
+    "$measure" "$rounds" morvantiquell "$program" -- bare "$bare" -- "same shape" "$same_shape"
 }
 
 echo "$(date -u +%Y-%m-%d), $(nproc) cores, $(sed -n 's/^model name\s*: //p' /proc/cpuinfo | head -n 1)"
