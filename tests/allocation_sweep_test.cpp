@@ -55,25 +55,15 @@ namespace {
 struct Sweep {
   const char* name;
   std::string script;
-  std::string listing;  // names, one per line, of a query that did not run out
-  std::string err;      // what that query writes on standard error
-  bool listed;          // whether that query returns a list
-  bool destroys;        // whether the instance can be destroyed
+  bool destroys;  // whether the loader hands out the command that destroys the instance
 };
 
 // Cases print as their names.
 void PrintTo(const Sweep& param, std::ostream* os) { *os << param.name; }
 
-std::string Names(const InstanceLayerList& list) {
-  std::string names;
-  for (std::uint32_t i = 0; i < list.count; ++i) {
-    names += std::string(list.names[i]) + "\n";
-  }
-  return names;
-}
-
 class AllocationSweep : public testing::TestWithParam<Sweep> {};
 
+// What a query returns when nothing runs out, the other in-process tables check.
 TEST_P(AllocationSweep, EveryAllocationMayFail) {
   const Sweep& sweep = GetParam();
   const std::string logPath = "allocation-sweep-calls.log";
@@ -89,40 +79,28 @@ TEST_P(AllocationSweep, EveryAllocationMayFail) {
     const std::string err = testing::internal::GetCapturedStderr();
     std::ifstream logFile(logPath);
     const std::string log{std::istreambuf_iterator<char>(logFile), {}};
+    const bool listed = list != nullptr;
+    ReleaseInstanceLayerList(list);
 
     SCOPED_TRACE("allocation " + std::to_string(k) + " fails");
     EXPECT_FALSE(IsVulkanLoaderLoaded());
     EXPECT_EQ(log.find("\nvkDestroyInstance instance=created") != std::string::npos, sweep.destroys)
         << log;
-    if (allocationsMade < k) {  // nothing failed: the query as it is without a shortage
-      EXPECT_EQ(err, sweep.err);
-      ASSERT_EQ(list != nullptr, sweep.listed);
-      if (list != nullptr) {
-        EXPECT_EQ(Names(*list), sweep.listing);
-      }
-      ReleaseInstanceLayerList(list);
-      break;
+    if (allocationsMade < k) {
+      break;  // the query made fewer than k allocations: all of them have failed in turn
     }
-    EXPECT_EQ(list, nullptr);
+    EXPECT_FALSE(listed);
     EXPECT_EQ(err.rfind("failed to allocate memory for ", 0), 0U) << err;
     EXPECT_EQ(err.find('\n'), err.size() - 1) << err;
-    ReleaseInstanceLayerList(list);
   }
   std::remove(logPath.c_str());
 }
 
-const std::string kDestroyUnresolved =
-    "failed to load \"vkDestroyInstance\" function from \"vkGetInstanceProcAddr\"\n";
-
 INSTANTIATE_TEST_SUITE_P(
     Table, AllocationSweep,
-    testing::Values(Sweep{"ThreeLayers", "layers=A@1,B@2,C@3", "A\nB\nC\n", "", true, true},
-                    Sweep{"NoLayers", "", "", "", true, true},
-                    Sweep{"FillingCallFails", "layers=A,B;fill-result=-2", "",
-                          "vkEnumerateInstanceLayerProperties failed with error code '-2'\n", false,
-                          true},
-                    Sweep{"DestroyUnresolved", "layers=A;hide=vkDestroyInstance", "A\n",
-                          kDestroyUnresolved, true, false}),
+    testing::Values(Sweep{"ThreeLayers", "layers=A@1,B@2,C@3", true}, Sweep{"NoLayers", "", true},
+                    Sweep{"FillingCallFails", "layers=A,B;fill-result=-2", true},
+                    Sweep{"DestroyUnresolved", "layers=A;hide=vkDestroyInstance", false}),
     [](const testing::TestParamInfo<Sweep>& param) { return param.param.name; });
 
 }  // namespace
