@@ -1,7 +1,12 @@
 // The program against the installed Khronos loader and Mesa's CPU driver.
 //
+// The program's listing is compared with what this process gets from the loader directly, so a
+// program built for another machine, started through an emulator with that machine's loader and
+// drivers, must list exactly what this machine's loader offers.
+//
 // Options (after GoogleTest's own):
-//   --program=PATH   the program under test
+//   --program=PATH      the program under test
+//   --launcher="WORDS"  run the program through this command (qemu)
 
 #include <dlfcn.h>
 #define VK_NO_PROTOTYPES
@@ -19,6 +24,7 @@
 namespace {
 
 std::string program;
+std::vector<std::string> launcher;
 
 // The loader's own answer, one name per line, in its order.
 std::string EnumerateDirectly() {
@@ -46,7 +52,8 @@ std::string EnumerateDirectly() {
 
 ProgramResult RunWith(std::vector<std::pair<std::string, std::string>> environment) {
   ProgramRun run;
-  run.command = {program};
+  run.command = launcher;
+  run.command.push_back(program);
   run.environment = std::move(environment);
   return RunProgram(run);
 }
@@ -104,11 +111,14 @@ TEST(RealLoader, ReportsCreationRefusedWithoutADriver) {
 
 int main(int argc, char** argv) {
   testing::InitGoogleTest(&argc, argv);
+  std::string launcherWords;
   for (int i = 1; i < argc; ++i) {
-    if (!TakeOption(argv[i], "--program", &program)) {
+    if (!TakeOption(argv[i], "--program", &program) &&
+        !TakeOption(argv[i], "--launcher", &launcherWords)) {
       std::fprintf(stderr, "unknown option: %s\n", argv[i]);
       return 2;
     }
   }
+  launcher = SplitWords(launcherWords);
   return RUN_ALL_TESTS();
 }

@@ -23,22 +23,11 @@ set_tests_properties(wine_start PROPERTIES FIXTURES_SETUP wine)
 set_tests_properties(wine_stop PROPERTIES FIXTURES_CLEANUP wine)
 
 # Each loader folder gets its own copy of the program, which finds the DLL beside it.
-set(program_name "$<TARGET_FILE_NAME:morvantiquell>")
 add_custom_target(program_beside_loaders ALL
   COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:morvantiquell> "${stand_in_folder}"
   COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:morvantiquell> "${without_entry_folder}"
   COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:morvantiquell> "${not_a_library_folder}"
   DEPENDS morvantiquell stand_in_loader stand_in_loader_without_entry)
-
-# The end-to-end table is a program for the build machine; the release build makes it.
-set(MORVANTIQUELL_HOST_CONSOLE_TEST "${PROJECT_SOURCE_DIR}/build/release/tests/console_test"
-  CACHE FILEPATH "The end-to-end test driver built for the build machine")
-string(JOIN " " launcher ${wine_launch})
-add_test(NAME console
-  COMMAND "${MORVANTIQUELL_HOST_CONSOLE_TEST}" --program-beside-loader=${program_name}
-          --stand-in=${stand_in_folder} --without-entry=${without_entry_folder}
-          --not-a-library=${not_a_library_folder} "--launcher=${launcher}" --crlf)
-set_tests_properties(console PROPERTIES FIXTURES_REQUIRED wine)
 
 # What a user of Wine gets from Wine's own vulkan-1.dll: without a display it refuses to create
 # an instance; under Xvfb it creates one and offers no layers.

@@ -3,18 +3,23 @@
 # through pkg-config. Each, and the installed program, must list the stand-in loader's layers.
 # A shared library must export the API and nothing else, and the installed program must find it
 # by itself.
-#   check-consumers.sh PREFIX|BUILD_FOLDER STAND_IN_FOLDER
-# A build folder is installed into a temporary prefix first.
+#   check-consumers.sh PREFIX|BUILD_FOLDER STAND_IN_FOLDER [LAUNCHER...]
+# A build folder is installed into a temporary prefix first. For another machine, CC and
+# CMAKE_TOOLCHAIN_FILE name its C compiler and toolchain file, and the launcher (qemu) starts its
+# programs here.
 set -euo pipefail
+installed=$1
 stand_in=$(realpath "$2")
+shift 2
+launcher=("$@")
 here=$(dirname "$(realpath "$0")")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-if [ -f "$1/CMakeCache.txt" ]; then
+if [ -f "$installed/CMakeCache.txt" ]; then
   prefix="$work/prefix"
-  cmake --install "$1" --prefix "$prefix" >/dev/null
+  cmake --install "$installed" --prefix "$prefix" >/dev/null
 else
-  prefix=$(realpath "$1")
+  prefix=$(realpath "$installed")
 fi
 
 for language in C CXX; do
@@ -24,7 +29,7 @@ for language in C CXX; do
 done
 library_folder=$(dirname "$(find "$prefix" -name 'libmorvantiquell.*' | head -n 1)")
 # shellcheck disable=SC2046 # pkg-config's flags are separate words
-cc -std=c99 -Wall -Werror "$here/consumer.c" -o "$work/consumer_pkg_config" -Wl,-rpath,"$library_folder" \
+"${CC:-cc}" -std=c99 -Wall -Werror "$here/consumer.c" -o "$work/consumer_pkg_config" -Wl,-rpath,"$library_folder" \
   $(PKG_CONFIG_PATH="$library_folder/pkgconfig" pkg-config --cflags --libs --static morvantiquell)
 
 shared=$(find "$library_folder" -name 'libmorvantiquell.so.*' -type f)
@@ -43,7 +48,8 @@ check() {
   local name=$1 expected=$2 actual status=0
   shift 2
   actual=$(LD_LIBRARY_PATH="$stand_in" \
-    STAND_IN_LOADER_SCRIPT='layers=VK_LAYER_ONE@7,,VK_LAYER_TWO@4294967295' "$@" 2>&1) || status=$?
+    STAND_IN_LOADER_SCRIPT='layers=VK_LAYER_ONE@7,,VK_LAYER_TWO@4294967295' "${launcher[@]}" "$@" 2>&1) ||
+    status=$?
   [ "$status" -eq 0 ] || actual+=$'\n'"(exit status $status)"
   if [ "$actual" = "$expected" ]; then
     echo "ok: $name"
