@@ -4,13 +4,17 @@
 #                          driver (Mesa's CPU driver) where none is installed
 #   install-deps.sh test   all of that, Mesa's CPU driver in any case (the tests run against it),
 #                          GoogleTest, valgrind, clang-format and clang-tidy, dpkg-dev and
-#                          lintian for the package, and for the Windows build the MinGW-w64
-#                          cross compiler, clang-cl and lld-link (the MSVC-ABI consumer), Wine and Xvfb
+#                          lintian for the package; on an x86-64 machine also what builds and
+#                          runs the programs for other machines: for Windows the MinGW-w64 cross
+#                          compiler, clang-cl and lld-link (the MSVC-ABI consumer), Wine and Xvfb;
+#                          for Linux arm64 the aarch64-linux-gnu cross compiler, qemu-user, and
+#                          the arm64 Vulkan loader and Mesa (through multiarch)
 # Uses apt-get as root, through sudo otherwise. Prints nothing on standard output.
 set -euo pipefail
 
 purpose=${1:-run}
 packages=(g++ make cmake pkg-config libvulkan-dev libvulkan1)
+architectures=()  # other machines' packages this one installs beside its own
 
 has_vulkan_driver() {
   local folder
@@ -25,8 +29,13 @@ case "$purpose" in
     has_vulkan_driver || packages+=(mesa-vulkan-drivers)
     ;;
   test)
-    packages+=(mesa-vulkan-drivers googletest valgrind clang-format clang-tidy binutils
-      g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev clang-14 lld wine64 xvfb xauth dpkg-dev lintian)
+    packages+=(mesa-vulkan-drivers googletest valgrind clang-format clang-tidy binutils dpkg-dev lintian)
+    # Wine on other machines cannot run x86-64 programs, and an arm64 machine builds for itself.
+    if [ "$(dpkg --print-architecture 2>/dev/null)" = amd64 ]; then
+      packages+=(g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev clang-14 lld wine64 xvfb xauth
+        g++-aarch64-linux-gnu qemu-user libvulkan1:arm64 mesa-vulkan-drivers:arm64)
+      architectures+=(arm64)
+    fi
     ;;
   *)
     echo "usage: $0 run|test" >&2
@@ -55,6 +64,12 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 echo "installing: ${missing[*]}" >&2
 export DEBIAN_FRONTEND=noninteractive
+for architecture in "${architectures[@]}"; do
+  dpkg --print-foreign-architectures | grep -qx "$architecture" ||
+    "${as_root[@]}" dpkg --add-architecture "$architecture"
+done
 "${as_root[@]}" apt-get update -q >&2
 # With recommended packages: Wine only recommends the X libraries its display driver needs.
+# Multiarch keeps both architectures' copies of a library at one version, so installing arm64's
+# may upgrade some of this machine's.
 "${as_root[@]}" apt-get install -y -q "${missing[@]}" >&2
