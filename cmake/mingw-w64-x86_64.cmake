@@ -1,4 +1,5 @@
-# Cross-builds the 64-bit Windows program with Debian's MinGW-w64 (posix threads) compilers.
+# Cross-builds the 64-bit Windows program with Debian's MinGW-w64 (posix threads) compilers. Its
+# programs run here under Wine's 64-bit loader.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 
@@ -11,3 +12,5 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+set(CMAKE_CROSSCOMPILING_EMULATOR /usr/lib/wine/wine64 CACHE FILEPATH "How this machine runs a 64-bit Windows program")

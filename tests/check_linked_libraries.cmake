@@ -1,12 +1,19 @@
 cmake_minimum_required(VERSION 3.25)
 # Fails when the program needs the Vulkan loader at start-up; on Linux, when it is not hardened
 # as Debian builds programs (position-independent, every symbol bound at start-up, its relocations
-# read-only after that); on Windows, when it is not a 64-bit console program or needs a DLL that
-# is not part of the system (a MinGW runtime DLL, say).
+# read-only after that); on Windows, when it is not a console program for the build's pointer
+# size (POINTER_SIZE: PE32+ for 8, PE32 for 4) or needs a DLL that is not part of the system (a
+# MinGW runtime DLL, say).
 if(WINDOWS)
   execute_process(COMMAND "${OBJDUMP}" -p "${PROGRAM}" OUTPUT_VARIABLE dump RESULT_VARIABLE failed)
-  if(NOT dump MATCHES "Magic[ \t]+020b" OR NOT dump MATCHES "Subsystem[ \t]+00000003")
-    message(FATAL_ERROR "${PROGRAM} is not a 64-bit (PE32+) console program:\n${dump}")
+  set(kind "PE32+")
+  set(magic "020b")
+  if(POINTER_SIZE EQUAL 4)
+    set(kind "PE32")
+    set(magic "010b")
+  endif()
+  if(NOT dump MATCHES "Magic[ \t]+${magic}" OR NOT dump MATCHES "Subsystem[ \t]+00000003")
+    message(FATAL_ERROR "${PROGRAM} is not a ${kind} console program:\n${dump}")
   endif()
   string(REGEX MATCHALL "DLL Name: [^\n]+" lines "${dump}")
   set(allowed kernel32.dll ole32.dll msvcrt.dll)

@@ -1,14 +1,19 @@
 cmake_minimum_required(VERSION 3.25)
 # Runs COMMAND (a list) and compares its standard output, standard error and exit status with
 # EXPECTED_OUT, EXPECTED_ERR (where \n stands for a line end) and EXPECTED_STATUS. Windows line
-# ends count as line ends. HIDE names a file that is moved away while the command runs.
-if(HIDE)
-  file(RENAME "${HIDE}" "${HIDE}.hidden")
-endif()
+# ends count as line ends. HIDE lists files that are moved away, where they exist, while the
+# command runs.
+set(hidden "")
+foreach(file IN LISTS HIDE)
+  if(EXISTS "${file}")
+    file(RENAME "${file}" "${file}.hidden")
+    list(APPEND hidden "${file}")
+  endif()
+endforeach()
 execute_process(COMMAND ${COMMAND} OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE status)
-if(HIDE)
-  file(RENAME "${HIDE}.hidden" "${HIDE}")
-endif()
+foreach(file IN LISTS hidden)
+  file(RENAME "${file}.hidden" "${file}")
+endforeach()
 string(REPLACE "\r\n" "\n" out "${out}")
 string(REPLACE "\r\n" "\n" err "${err}")
 string(REPLACE "\\n" "\n" EXPECTED_OUT "${EXPECTED_OUT}")

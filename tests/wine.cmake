@@ -1,16 +1,45 @@
 # The Windows build's tests run under Wine: quietly, in a prefix of the build's own, with one
-# wineserver kept alive across them and shut down at the end.
+# wineserver kept alive across them and shut down at the end. The toolchain file names the Wine
+# loader that runs this build's programs (wine64 for 64-bit ones, wine for 32-bit ones); the
+# prefix is a 64-bit one, booted by wine64, in which both run.
 find_program(WINE64 wine64 PATHS /usr/lib/wine)
 find_program(WINESERVER NAMES wineserver64 wineserver PATHS /usr/lib/wine)
 find_program(XVFB_RUN xvfb-run)
-if(NOT WINE64 OR NOT WINESERVER OR NOT XVFB_RUN)
-  message(FATAL_ERROR "wine64, wineserver and xvfb-run are needed to test the Windows build")
-endif()
+set(wine "${CMAKE_CROSSCOMPILING_EMULATOR}")
 
 # No display: Wine takes one from the first process of a prefix, and this prefix runs without.
 set(wine_environment -u DISPLAY -u WAYLAND_DISPLAY
   "WINEPREFIX=${PROJECT_BINARY_DIR}/wineprefix" "WINEDEBUG=-all" "WINEDLLOVERRIDES=mscoree,mshtml=")
-set(wine_launch env ${wine_environment} "${WINE64}")
+set(wine_launch env ${wine_environment} "${wine}")
+
+# Each loader folder gets its own copy of the program, which finds the DLL beside it.
+add_custom_target(program_beside_loaders ALL
+  COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:morvantiquell> "${stand_in_folder}"
+  COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:morvantiquell> "${without_entry_folder}"
+  COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:morvantiquell> "${not_a_library_folder}"
+  DEPENDS morvantiquell stand_in_loader stand_in_loader_without_entry)
+
+# The zip a Windows user downloads, and a program built for the MSVC ABI against it, which runs
+# where this machine runs the build's programs.
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  set(msvc_machine x86)
+else()
+  set(msvc_machine x64)
+endif()
+set(zip_launch "")
+if(programs_run)
+  set(zip_launch ${wine_launch})
+endif()
+add_test(NAME package_zip
+  COMMAND "${CMAKE_CURRENT_SOURCE_DIR}/windows/check-zip.sh" "${PROJECT_BINARY_DIR}" ${msvc_machine}
+          "${stand_in_folder}" ${zip_launch})
+
+if(NOT programs_run)
+  return()
+endif()
+if(NOT WINE64 OR NOT WINESERVER OR NOT XVFB_RUN)
+  message(FATAL_ERROR "wine64, wineserver and xvfb-run are needed to test the Windows build")
+endif()
 set(CMAKE_CROSSCOMPILING_EMULATOR ${wine_launch})
 
 # Wine's background processes outlive the command that starts them: they must not hold on to
@@ -21,13 +50,7 @@ add_test(NAME wine_start
 add_test(NAME wine_stop COMMAND env ${wine_environment} "${WINESERVER}" -k)
 set_tests_properties(wine_start PROPERTIES FIXTURES_SETUP wine)
 set_tests_properties(wine_stop PROPERTIES FIXTURES_CLEANUP wine)
-
-# Each loader folder gets its own copy of the program, which finds the DLL beside it.
-add_custom_target(program_beside_loaders ALL
-  COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:morvantiquell> "${stand_in_folder}"
-  COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:morvantiquell> "${without_entry_folder}"
-  COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:morvantiquell> "${not_a_library_folder}"
-  DEPENDS morvantiquell stand_in_loader stand_in_loader_without_entry)
+set_tests_properties(package_zip PROPERTIES FIXTURES_REQUIRED wine)
 
 # What a user of Wine gets from Wine's own vulkan-1.dll: without a display it refuses to create
 # an instance; under Xvfb it creates one and offers no layers.
@@ -37,27 +60,22 @@ add_test(NAME wine_loader_without_display
           -DEXPECTED_STATUS=1 -P ${CMAKE_CURRENT_SOURCE_DIR}/check_run.cmake)
 add_test(NAME wine_loader_under_xvfb
   COMMAND ${CMAKE_COMMAND}
-          "-DCOMMAND=${XVFB_RUN};-a;env;WINEPREFIX=${PROJECT_BINARY_DIR}/wineprefix-display;WINEDEBUG=-all;WINEDLLOVERRIDES=mscoree,mshtml=;WINE64=${WINE64};WINESERVER=${WINESERVER};sh;${CMAKE_CURRENT_SOURCE_DIR}/wine-with-display.sh;$<TARGET_FILE:morvantiquell>"
+          "-DCOMMAND=${XVFB_RUN};-a;env;WINEPREFIX=${PROJECT_BINARY_DIR}/wineprefix-display;WINEDEBUG=-all;WINEDLLOVERRIDES=mscoree,mshtml=;WINE64=${WINE64};WINE=${wine};WINESERVER=${WINESERVER};sh;${CMAKE_CURRENT_SOURCE_DIR}/wine-with-display.sh;$<TARGET_FILE:morvantiquell>"
           -DEXPECTED_OUT= -DEXPECTED_ERR= -DEXPECTED_STATUS=0
           -P ${CMAKE_CURRENT_SOURCE_DIR}/check_run.cmake)
 set_tests_properties(wine_loader_without_display PROPERTIES FIXTURES_REQUIRED wine)
 
-# No DLL planting: with Wine's own vulkan-1.dll moved out of the system folder (as on a Windows
-# without Vulkan), a vulkan-1.dll in the working directory is not loaded. The table above shows
-# that one beside the program is.
+# No DLL planting: with Wine's own vulkan-1.dll moved out of the system folders (as on a Windows
+# without Vulkan; the 32-bit one is in syswow64), a vulkan-1.dll in the working directory is not
+# loaded. The table above shows that one beside the program is.
+set(system "${PROJECT_BINARY_DIR}/wineprefix/drive_c/windows")
 add_test(NAME wine_loader_not_from_working_directory
   COMMAND ${CMAKE_COMMAND}
-          "-DCOMMAND=env;${wine_environment};WINEDLLOVERRIDES=vulkan-1=n;${WINE64};$<TARGET_FILE:morvantiquell>"
-          "-DHIDE=${PROJECT_BINARY_DIR}/wineprefix/drive_c/windows/system32/vulkan-1.dll"
+          "-DCOMMAND=env;${wine_environment};WINEDLLOVERRIDES=vulkan-1=n;${wine};$<TARGET_FILE:morvantiquell>"
+          "-DHIDE=${system}/system32/vulkan-1.dll;${system}/syswow64/vulkan-1.dll"
           -DEXPECTED_OUT= "-DEXPECTED_ERR=failed to load \"vulkan-1.dll\" library\n"
           -DEXPECTED_STATUS=1 -P ${CMAKE_CURRENT_SOURCE_DIR}/check_run.cmake
   WORKING_DIRECTORY "${stand_in_folder}")
 set_tests_properties(wine_loader_not_from_working_directory PROPERTIES FIXTURES_REQUIRED wine)
-
-# The zip a Windows user downloads, and a program built for the MSVC ABI against it.
-add_test(NAME package_zip
-  COMMAND "${CMAKE_CURRENT_SOURCE_DIR}/windows/check-zip.sh" "${PROJECT_BINARY_DIR}"
-          "${stand_in_folder}" ${wine_launch})
-set_tests_properties(package_zip PROPERTIES FIXTURES_REQUIRED wine)
 
 add_subdirectory(windows)

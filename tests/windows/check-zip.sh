@@ -2,12 +2,16 @@
 # Makes the Windows zip of a build and checks it: the files it holds and nothing else, README.txt
 # and LICENSE.txt with CR LF line ends, a DLL that exports the two functions and nothing else, and
 # a C program built for the MSVC ABI (clang-cl and lld-link, no C runtime) that links against the
-# zip's import library and lists the stand-in loader's layers under Wine.
-#   check-zip.sh BUILD_FOLDER STAND_IN_FOLDER WINE_COMMAND...
+# zip's import library, for x86 under the linker's /SAFESEH as Visual Studio links, and lists the
+# stand-in loader's layers under Wine.
+#   check-zip.sh BUILD_FOLDER x64|x86 STAND_IN_FOLDER [WINE_COMMAND...]
+# Without a Wine command (where this machine cannot run the build's programs) the consumer is
+# built and linked but not run, and the script says so.
 set -euo pipefail
 build=$(realpath "$1")
-stand_in=$(realpath "$2")
-shift 2
+machine=$2
+stand_in=$(realpath "$3")
+shift 3
 here=$(dirname "$(realpath "$0")")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -16,10 +20,20 @@ fail() {
   echo "$*" >&2
   failed=1
 }
+# The MSVC target, linker options and import-library machine, and the kernel32 functions the
+# consumer imports (32-bit Windows decorates stdcall names with their argument bytes).
+if [ "$machine" = x86 ]; then
+  target=i686-pc-windows-msvc link_options=(/machine:x86 /safeseh) dlltool_machine=i386
+  kernel32=(GetStdHandle@4 WriteFile@20 ExitProcess@4)
+else
+  target=x86_64-pc-windows-msvc link_options=(/machine:x64) dlltool_machine=i386:x86-64
+  kernel32=(GetStdHandle WriteFile ExitProcess)
+fi
 
 cpack --config "$build/CPackConfig.cmake" -G ZIP -B "$work" >/dev/null
 zip=$(find "$work" -maxdepth 1 -name '*.zip')
 top=$(basename "$zip" .zip)
+[[ "$top" == *-windows-$machine ]] || fail "$top.zip is not named for windows-$machine"
 (cd "$work" && cmake -E tar xf "$zip")
 files=$(cd "$work/$top" && find . -type f | sort | tr '\n' ' ')
 expected="./LICENSE.txt ./README.txt ./bin/morvantiquell.dll ./bin/morvantiquell.exe \
@@ -39,15 +53,24 @@ exports=$(x86_64-w64-mingw32-objdump -p "$work/$top/bin/morvantiquell.dll" |
 
 # The MSVC-ABI consumer beside the DLL and the stand-in loader, as a user's program would sit.
 bin="$work/$top/bin"
-clang-cl-14 --target=x86_64-pc-windows-msvc /nologo /c /O2 /W4 /WX /GS- /X -Xclang -ffreestanding \
+clang-cl-14 --target=$target /nologo /c /O2 /W4 /WX /GS- /X -Xclang -ffreestanding \
   /DMORVANTIQUELL_SHARED "/I$work/$top/include" "/Fo$work/consumer.obj" -- "$here/msvc_consumer.c"
-lld-link /nologo /entry:mainCRTStartup /subsystem:console /nodefaultlib "/out:$bin/consumer.exe" \
-  "$work/consumer.obj" "$work/$top/lib/morvantiquell.lib" \
-  /libpath:/usr/x86_64-w64-mingw32/lib libkernel32.a
-cp "$stand_in/vulkan-1.dll" "$bin/"
-expected=$'VK_LAYER_ONE 7\n 0\nVK_LAYER_TWO 4294967295'
-actual=$(STAND_IN_LOADER_SCRIPT='layers=VK_LAYER_ONE@7,,VK_LAYER_TWO@4294967295' "$@" "$bin/consumer.exe") ||
-  actual+=" (exit status $?)"
-[ "$actual" = "$expected" ] || fail "the MSVC-ABI consumer printed"$'\n'"$actual"$'\n'"expected"$'\n'"$expected"
-[ "$failed" -eq 0 ] && echo "ok: $(basename "$zip"), and the MSVC-ABI consumer runs against it"
+printf 'LIBRARY kernel32.dll\nEXPORTS\n' >"$work/kernel32.def"
+printf '%s\n' "${kernel32[@]}" >>"$work/kernel32.def"
+llvm-dlltool-14 -m $dlltool_machine -k -d "$work/kernel32.def" -l "$work/kernel32.lib"
+lld-link /nologo "${link_options[@]}" /entry:mainCRTStartup /subsystem:console /nodefaultlib \
+  "/out:$bin/consumer.exe" "$work/consumer.obj" "$work/$top/lib/morvantiquell.lib" "$work/kernel32.lib" ||
+  fail "the MSVC-ABI consumer does not link against $top/lib/morvantiquell.lib"
+ran=""
+if [ $# -eq 0 ]; then
+  echo "skipped: running the MSVC-ABI consumer: this machine cannot run the build's programs"
+elif [ -f "$bin/consumer.exe" ]; then
+  cp "$stand_in/vulkan-1.dll" "$bin/"
+  expected=$'VK_LAYER_ONE 7\n 0\nVK_LAYER_TWO 4294967295'
+  actual=$(STAND_IN_LOADER_SCRIPT='layers=VK_LAYER_ONE@7,,VK_LAYER_TWO@4294967295' "$@" "$bin/consumer.exe") ||
+    actual+=" (exit status $?)"
+  [ "$actual" = "$expected" ] || fail "the MSVC-ABI consumer printed"$'\n'"$actual"$'\n'"expected"$'\n'"$expected"
+  ran=" and runs"
+fi
+[ "$failed" -eq 0 ] && echo "ok: $(basename "$zip"), and the MSVC-ABI consumer links against it$ran"
 exit "$failed"

@@ -4,13 +4,16 @@
 # the same loader directly (same lines, same order, CR LF) and what the case registered, and exit
 # 0; without a registered driver it must report the refused instance. Runs inside xvfb-run, in a
 # prefix made afresh.
-#   khronos-loader.sh LOADER_FOLDER UNSAFE_LOADER_FOLDER
-# Each folder holds morvantiquell.exe and enumerate_layers.exe beside a vulkan-1.dll; the second
-# loader reads the VK_* variables that the first, seeing Wine's elevated token, ignores. WINE64,
-# WINESERVER and WINEPREFIX come from the environment.
+#   khronos-loader.sh VIEW LOADER_FOLDER UNSAFE_LOADER_FOLDER
+# VIEW is the registry view the programs read, 32 or 64 (a 32-bit program's loader reads
+# WOW6432Node). Each folder holds morvantiquell.exe and enumerate_layers.exe beside a
+# vulkan-1.dll; the second loader reads the VK_* variables that the first, seeing Wine's elevated
+# token, ignores. WINE64 (which boots the prefix and edits its registry), WINE (which runs the
+# programs), WINESERVER and WINEPREFIX come from the environment.
 set -u
-shipped=$(realpath "$1")
-unsafe=$(realpath "$2")
+view=$1
+shipped=$(realpath "$2")
+unsafe=$(realpath "$3")
 work=$(mktemp -d)
 rm -rf "$WINEPREFIX"
 mkdir -p "$WINEPREFIX"
@@ -34,17 +37,18 @@ manifest() { # FOLDER FILE NAME [implicit]
   printf '{"file_format_version":"1.0.0","layer":{"name":"%s","type":"GLOBAL","library_path":"absent.dll","api_version":"1.0.0","implementation_version":"1","description":"test layer"%s}}' \
     "$3" "$extra" >"$drive_c/$1/$2"
 }
-register() { # Implicit|Explicit FILE (in C:\layers); Wine lists values by name
-  wine_reg add "HKLM\\Software\\Khronos\\Vulkan\\${1}Layers" /v "C:\\layers\\$2" /t REG_DWORD /d 0
+register() { # Implicit|Explicit FILE (in C:\layers) [VIEW]; Wine lists values by name
+  wine_reg add "HKLM\\Software\\Khronos\\Vulkan\\${1}Layers" /v "C:\\layers\\$2" /t REG_DWORD /d 0 \
+    "/reg:${3:-$view}"
 }
 
 failed=0
 compare() { # NAME FOLDER EXPECTED_NAMES [VARIABLE=VALUE ...]
   local name=$1 folder=$2 expected=$3 status
   shift 3
-  env "$@" "$WINE64" "$folder/morvantiquell.exe" >"$work/out" 2>"$work/err"
+  env "$@" "$WINE" "$folder/morvantiquell.exe" >"$work/out" 2>"$work/err"
   status=$?
-  env "$@" "$WINE64" "$folder/enumerate_layers.exe" >"$work/direct" 2>&1
+  env "$@" "$WINE" "$folder/enumerate_layers.exe" >"$work/direct" 2>&1
   local direct_status=$?
   if [ -n "$expected" ]; then printf '%s\n' "$expected" | sed 's/$/\r/'; fi >"$work/expected"
   if [ "$status" -eq 0 ] && [ "$direct_status" -eq 0 ] && [ ! -s "$work/err" ] &&
@@ -82,8 +86,16 @@ compare "VK_LOADER_LAYERS_DISABLE removes what it names" "$unsafe" \
   $'VK_LAYER_MORVANTIQUELL_implicit\n'"$long" \
   MORVANTIQUELL_TEST_NO_IMPLICIT=1 WINEVK_LOADER_LAYERS_DISABLE=VK_LAYER_MORVANTIQUELL_explicit
 
-wine_reg delete 'HKLM\Software\Khronos\Vulkan\Drivers'
-"$WINE64" "$shipped/morvantiquell.exe" >"$work/out" 2>"$work/err"
+# A layer registered for the programs of the other word size is not theirs to see.
+manifest layers v32.json VK_LAYER_MORVANTIQUELL_32_bit_view
+manifest layers v64.json VK_LAYER_MORVANTIQUELL_64_bit_view
+register Explicit v32.json 32
+register Explicit v64.json 64
+compare "a layer in each registry view: the $view-bit program lists only its own" "$shipped" \
+  "$registered"$'\n'"VK_LAYER_MORVANTIQUELL_${view}_bit_view" MORVANTIQUELL_TEST_NO_IMPLICIT=1
+
+wine_reg delete 'HKLM\Software\Khronos\Vulkan\Drivers' "/reg:$view"
+"$WINE" "$shipped/morvantiquell.exe" >"$work/out" 2>"$work/err"
 status=$?
 if [ "$status" -eq 1 ] && [ ! -s "$work/out" ] &&
   [ "$(cat "$work/err")" = $'vkCreateInstance failed with error code \'-9\'\r' ]; then
