@@ -2,9 +2,9 @@
 # Installs what the tests need, builds release, debug (with AddressSanitizer and
 # UndefinedBehaviorSanitizer) and, on an x86-64 machine, the programs for the other machines:
 # Linux arm64 (cross-built, tested under qemu-aarch64) and Windows x64 and x86 (cross-built,
-# tested under Wine), all driven by the release build's end-to-end driver. Runs every suite, makes and checks
-# the packages, and runs the format and lint checks. Each step runs even when an earlier one
-# failed; the exit status is non-zero if any did.
+# tested under Wine), all driven by the release build's end-to-end driver. Runs every suite,
+# makes and checks the packages, and runs the format and lint checks. Each step runs even when an
+# earlier one failed; the exit status is non-zero if any did.
 set -uo pipefail
 cd "$(dirname "$0")"
 
