@@ -55,6 +55,11 @@ if [ "$host" = amd64 ]; then
   step tests/package/check-deb.sh build/deb-arm64 arm64 build/linux-arm64/tests/stand-in
 fi
 
+# The release files, made twice as two builders would make them, byte for byte the same.
+release=(deb:deb)
+[ "$host" = amd64 ] && release+=(deb-arm64:deb-arm64 windows-x64:windows-zip windows-x86:windows-x86-zip)
+step tests/package/check-reproducible.sh "${release[@]}"
+
 # The library built shared: consumers still work, and it exports the API and nothing else.
 step cmake -S . -B build/shared -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=ON -DMORVANTIQUELL_BUILD_TESTS=OFF
 step cmake --build build/shared --parallel

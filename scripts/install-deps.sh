@@ -6,7 +6,8 @@
 #                          GoogleTest, valgrind, clang-format and clang-tidy, dpkg-dev and
 #                          lintian for the package; on an x86-64 machine also what builds and
 #                          runs the programs for other machines: for Windows x64 and x86 the
-#                          MinGW-w64 cross compilers, llvm-dlltool (the import library), clang-cl
+#                          MinGW-w64 cross compilers, llvm-dlltool (the import library),
+#                          strip-nondeterminism (the zip the same whoever makes it), clang-cl
 #                          and lld-link (the MSVC-ABI consumer), 64- and 32-bit Wine (wine32 with
 #                          the i386 Vulkan loader and Mesa, through multiarch) and Xvfb; for Linux
 #                          arm64 the aarch64-linux-gnu cross compiler, qemu-user, and the arm64
@@ -34,7 +35,7 @@ case "$purpose" in
     packages+=(mesa-vulkan-drivers googletest valgrind clang-format clang-tidy binutils dpkg-dev lintian)
     # Wine on other machines cannot run x86-64 programs, and an arm64 machine builds for itself.
     if [ "$(dpkg --print-architecture 2>/dev/null)" = amd64 ]; then
-      packages+=(g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev clang-14 lld llvm-14 wine64 xvfb xauth
+      packages+=(g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev clang-14 lld llvm-14 strip-nondeterminism wine64 xvfb xauth
         gcc-mingw-w64-i686 g++-mingw-w64-i686-posix wine32:i386
         g++-aarch64-linux-gnu qemu-user libvulkan1:arm64 mesa-vulkan-drivers:arm64)
       architectures+=(i386 arm64)
