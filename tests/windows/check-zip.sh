@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Makes the Windows zip of a build and checks it: the files it holds and nothing else, README.txt
-# and LICENSE.txt with CR LF line ends, a DLL that exports the two functions and nothing else, and
+# Makes the Windows zip of a build and checks it: the files it holds and nothing else, each entry
+# once, README.txt and LICENSE.txt with CR LF line ends, the version resource of the program and
+# the DLL and the program's manifest, a DLL that exports the two functions and nothing else, and
 # a C program built for the MSVC ABI (clang-cl and lld-link, no C runtime) that links against the
 # zip's import library, for x86 under the linker's /SAFESEH as Visual Studio links, and lists the
 # stand-in loader's layers under Wine.
@@ -42,10 +43,29 @@ expected="./LICENSE.txt ./README.txt ./bin/morvantiquell.dll ./bin/morvantiquell
 ./lib/cmake/Morvantiquell/MorvantiquellTargets-release.cmake \
 ./lib/cmake/Morvantiquell/MorvantiquellTargets.cmake ./lib/morvantiquell.lib "
 [ "$files" = "$expected" ] || fail "$(basename "$zip") holds: $files"
+twice=$(cmake -E tar tf "$zip" | sort | uniq -d | tr '\n' ' ')
+[ -z "$twice" ] || fail "$(basename "$zip") lists more than once: $twice"
 for text in README.txt LICENSE.txt; do
   [ "$(grep -c $'\r$' "$work/$top/$text")" = "$(wc -l <"$work/$top/$text")" ] ||
     fail "$text has lines that do not end in CR LF"
 done
+# What Windows shows of each file (Properties, Details), read back by MinGW's resource compiler.
+version=$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' "$build/CPackConfig.cmake").0
+for file in morvantiquell.exe morvantiquell.dll; do
+  resources=$(x86_64-w64-mingw32-windres -i "$work/$top/bin/$file" -O rc 2>&1) || true
+  for entry in "FILEVERSION ${version//./, }" "PRODUCTVERSION ${version//./, }" \
+    "VALUE \"FileVersion\", \"$version\"" "VALUE \"ProductVersion\", \"$version\"" \
+    'VALUE "ProductName", "Morvantiquell"' "VALUE \"OriginalFilename\", \"$file\"" \
+    "VALUE \"InternalName\", \"${file%.*}\"" 'VALUE "LegalCopyright", "Copyright 2' \
+    'VALUE "FileDescription", "Morvantiquell'; do
+    [[ "$resources" == *"$entry"* ]] || fail "$file: its version resource lacks $entry"
+  done
+done
+[[ "$resources" != *RT_MANIFEST* ]] || fail "morvantiquell.dll carries an application manifest"
+manifest=$(x86_64-w64-mingw32-windres -i "$work/$top/bin/morvantiquell.exe" -O rc 2>&1 | sed -n '/RT_MANIFEST/,/^END/p')
+[[ "$manifest" == *'level=""asInvoker""'* && "$manifest" == *'supportedOS Id=""{8e0f7a12-'* ]] ||
+  fail "morvantiquell.exe has no manifest that runs it as invoker and declares Windows 10 and 11"$'\n'"$manifest"
+
 exports=$(x86_64-w64-mingw32-objdump -p "$work/$top/bin/morvantiquell.dll" |
   sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' | awk '/^\t\[ *[0-9]+\]/ { print $NF }' | sort | tr '\n' ' ')
 [ "$exports" = "QueryInstanceLayers ReleaseInstanceLayerList " ] ||
