@@ -1,9 +1,10 @@
-// Memory running out at each allocation of one query in turn: for k = 1, 2, ... the k-th
-// allocation and every one after it fail (task memory and scratch memory through the platform's
-// test seam, the C++ runtime's through the replaced operator new), until a query completes
-// without reaching k. Every
-// query that ran out must return null after exactly one line, with the loader unloaded and the
-// instance it created destroyed; the sanitizers and valgrind show anything it leaked.
+// Memory running out at each allocation of one query in turn, in two ways: for k = 1, 2, ... the
+// k-th allocation fails and either every one after it too, or only it (memory freed meanwhile, a
+// smaller block found), until a query completes without reaching k. Task memory and scratch
+// memory fail through the platform's test seam, the C++ runtime's through the replaced operator
+// new. Every query that ran out must return null after exactly the out-of-memory line, with the
+// loader unloaded and the instance it created destroyed; the sanitizers and valgrind show
+// anything it leaked.
 
 #include <gtest/gtest.h>
 
@@ -14,6 +15,7 @@
 #include <new>
 #include <ostream>
 #include <string>
+#include <tuple>
 
 #include <morvantiquell/layer_query.h>
 
@@ -23,10 +25,17 @@
 namespace {
 
 bool counting = false;      // only the query's own allocations count
+bool onlyOneFails = false;  // only the k-th fails, not every one after it too
 int allocationsMade = 0;    // by the query under way
 int failingAllocation = 0;  // the first that fails, counting from 1
 
-bool NextAllocationFails() { return counting && ++allocationsMade >= failingAllocation; }
+bool NextAllocationFails() {
+  if (!counting) {
+    return false;
+  }
+  ++allocationsMade;
+  return onlyOneFails ? allocationsMade == failingAllocation : allocationsMade >= failingAllocation;
+}
 
 }  // namespace
 
@@ -55,22 +64,24 @@ namespace {
 struct Sweep {
   const char* name;
   std::string script;
-  bool destroys;  // whether the loader hands out the command that destroys the instance
+  bool destroys;            // whether the loader hands out the command that destroys the instance
+  std::string outOfMemory;  // the one line a query that ran out writes
 };
 
 // Cases print as their names.
 void PrintTo(const Sweep& param, std::ostream* os) { *os << param.name; }
 
-class AllocationSweep : public testing::TestWithParam<Sweep> {};
+class AllocationSweep : public testing::TestWithParam<std::tuple<Sweep, bool>> {};
 
 // What a query returns when nothing runs out, the other in-process tables check.
 TEST_P(AllocationSweep, EveryAllocationMayFail) {
-  const Sweep& sweep = GetParam();
+  const auto& [sweep, onlyOne] = GetParam();
   const std::string logPath = "allocation-sweep-calls.log";
   for (int k = 1;; ++k) {
     std::remove(logPath.c_str());
     SetStandInScript(sweep.script + ";log=" + logPath);
     testing::internal::CaptureStderr();
+    onlyOneFails = onlyOne;
     failingAllocation = k;
     allocationsMade = 0;
     counting = true;
@@ -90,17 +101,28 @@ TEST_P(AllocationSweep, EveryAllocationMayFail) {
       break;  // the query made fewer than k allocations: all of them have failed in turn
     }
     EXPECT_FALSE(listed);
-    EXPECT_EQ(err.rfind("failed to allocate memory for ", 0), 0U) << err;
-    EXPECT_EQ(err.find('\n'), err.size() - 1) << err;
+    EXPECT_EQ(err, sweep.outOfMemory);
   }
   std::remove(logPath.c_str());
 }
 
+std::string OutOfMemory(int count) {
+  return "failed to allocate memory for " + std::to_string(count) + " instance layers\n";
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Table, AllocationSweep,
-    testing::Values(Sweep{"ThreeLayers", "layers=A@1,B@2,C@3", true}, Sweep{"NoLayers", "", true},
-                    Sweep{"FillingCallFails", "layers=A,B;fill-result=-2", true},
-                    Sweep{"DestroyUnresolved", "layers=A;hide=vkDestroyInstance", false}),
-    [](const testing::TestParamInfo<Sweep>& param) { return param.param.name; });
+    testing::Combine(testing::Values(Sweep{"ThreeLayers", "layers=A@1,B@2,C@3", true,
+                                           OutOfMemory(3)},
+                                     Sweep{"NoLayers", "", true, OutOfMemory(0)},
+                                     Sweep{"FillingCallFails", "layers=A,B;fill-result=-2", true,
+                                           OutOfMemory(2)},
+                                     Sweep{"DestroyUnresolved", "layers=A;hide=vkDestroyInstance",
+                                           false, OutOfMemory(1)}),
+                     testing::Bool()),
+    [](const testing::TestParamInfo<std::tuple<Sweep, bool>>& param) {
+      return std::string(std::get<0>(param.param).name) +
+             (std::get<1>(param.param) ? "OnlyTheKthFails" : "FromTheKthOnAllFail");
+    });
 
 }  // namespace

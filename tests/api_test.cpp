@@ -14,6 +14,12 @@
 
 #include "test_platform.h"
 
+#ifdef _WIN32
+#include <windows.h>
+// After windows.h, which it relies on.
+#include <objbase.h>
+#endif
+
 namespace {
 
 constexpr unsigned char kTailByte = 0xA5;  // what the stand-in writes after a terminator
@@ -141,5 +147,62 @@ INSTANTIATE_TEST_SUITE_P(
                     Failure{"FillingCallIncomplete", "layers=A,B;fill-result=5"},
                     Failure{"AbsurdCount", "count=0xFFFFFFFF"}),
     [](const testing::TestParamInfo<Failure>& param) { return param.param.name; });
+
+#ifdef _WIN32
+// COM's own watch on its task allocator: every block it hands out or takes back while the spy is
+// registered passes through the spy, and revoking the spy fails while a block it saw is still out.
+struct TaskAllocatorSpy : IMallocSpy {
+  int allocated = 0;
+  int freed = 0;
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
+    const bool known = IsEqualIID(iid, __uuidof(IUnknown)) || IsEqualIID(iid, __uuidof(IMallocSpy));
+    *object = known ? this : nullptr;
+    return known ? S_OK : E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
+  ULONG STDMETHODCALLTYPE Release() override { return 1; }
+  SIZE_T STDMETHODCALLTYPE PreAlloc(SIZE_T size) override { return size; }
+  void* STDMETHODCALLTYPE PostAlloc(void* block) override {
+    allocated += block != nullptr ? 1 : 0;
+    return block;
+  }
+  void* STDMETHODCALLTYPE PreFree(void* block, BOOL /*spyed*/) override {
+    freed += block != nullptr ? 1 : 0;
+    return block;
+  }
+  void STDMETHODCALLTYPE PostFree(BOOL /*spyed*/) override {}
+  SIZE_T STDMETHODCALLTYPE PreRealloc(void* block, SIZE_T size, void** newBlock,
+                                      BOOL /*spyed*/) override {
+    *newBlock = block;
+    return size;
+  }
+  void* STDMETHODCALLTYPE PostRealloc(void* block, BOOL /*spyed*/) override { return block; }
+  void* STDMETHODCALLTYPE PreGetSize(void* block, BOOL /*spyed*/) override { return block; }
+  SIZE_T STDMETHODCALLTYPE PostGetSize(SIZE_T size, BOOL /*spyed*/) override { return size; }
+  void* STDMETHODCALLTYPE PreDidAlloc(void* block, BOOL /*spyed*/) override { return block; }
+  int STDMETHODCALLTYPE PostDidAlloc(void* /*block*/, BOOL /*spyed*/, int actual) override {
+    return actual;
+  }
+  void STDMETHODCALLTYPE PreHeapMinimize() override {}
+  void STDMETHODCALLTYPE PostHeapMinimize() override {}
+};
+
+// Callers may free a list's blocks with CoTaskMemFree themselves: they must come from COM's task
+// allocator, and the list's release must give every one back to it.
+TEST(TaskAllocator, HandsOutEveryBlockOfAListAndTakesEveryOneBack) {
+  static TaskAllocatorSpy spy;  // COM keeps a spy it could not revoke
+  SetStandInScript("layers=A@1,B@2");
+  ASSERT_EQ(CoRegisterMallocSpy(&spy), S_OK);
+  InstanceLayerList* list = QueryInstanceLayers();
+  const int allocated = spy.allocated;
+  ReleaseInstanceLayerList(list);
+  const HRESULT revoked = CoRevokeMallocSpy();
+  ASSERT_NE(list, nullptr);
+  EXPECT_EQ(allocated, 5) << "the record, the names array, the versions array and two names";
+  EXPECT_EQ(spy.freed, allocated);
+  EXPECT_EQ(revoked, S_OK) << "blocks are still out";
+}
+#endif
 
 }  // namespace

@@ -60,6 +60,8 @@ ProgramResult RunProgram(const ProgramRun& run) {
     dup2(err, STDERR_FILENO);
     if (run.output == StandardOutput::kClosed) {
       close(STDOUT_FILENO);
+    } else if (run.output == StandardOutput::kIntoError) {
+      dup2(err, STDOUT_FILENO);
     } else {
       const char* target = run.output == StandardOutput::kDevFull ? "/dev/full" : outPath.c_str();
       const int out = open(target, O_WRONLY | O_CREAT | O_TRUNC, 0600);

@@ -5,8 +5,9 @@
 #include <utility>
 #include <vector>
 
-// Where the child's standard output goes.
-enum class StandardOutput { kCaptured, kDevFull, kClosed };
+// Where the child's standard output goes: kIntoError shares the standard-error file, so that the
+// order of what reached each stream shows.
+enum class StandardOutput { kCaptured, kIntoError, kDevFull, kClosed };
 
 struct ProgramRun {
   std::vector<std::string> command;  // launcher words, program, arguments

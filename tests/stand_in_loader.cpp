@@ -1,7 +1,8 @@
 // A stand-in for the Vulkan loader, built as a shared library under the loader's file name.
 //
 // It exports vkGetInstanceProcAddr (under another name when built with
-// STAND_IN_WITHOUT_ENTRY_POINT) and serves
+// STAND_IN_WITHOUT_ENTRY_POINT; calling a function nothing defines when built with
+// STAND_IN_CALLS_UNDEFINED) and serves
 // vkCreateInstance, vkEnumerateInstanceLayerProperties and vkDestroyInstance as scripted by the
 // environment variable STAND_IN_LOADER_SCRIPT, a list of ';'-separated items:
 //
@@ -279,8 +280,15 @@ __attribute__((destructor)) static void ReleaseRuntimePool() { __gnu_cxx::__free
 STAND_IN_EXPORT VKAPI_ATTR PFN_vkVoidFunction VKAPI_CALL STAND_IN_ENTRY_POINT(VkInstance instance,
                                                                               const char* name);
 
+#ifdef STAND_IN_CALLS_UNDEFINED
+extern "C" void StandInFunctionNothingDefines();
+#endif
+
 STAND_IN_EXPORT VKAPI_ATTR PFN_vkVoidFunction VKAPI_CALL STAND_IN_ENTRY_POINT(VkInstance instance,
                                                                               const char* name) {
+#ifdef STAND_IN_CALLS_UNDEFINED
+  StandInFunctionNothingDefines();
+#endif
   if (instance == VK_NULL_HANDLE) {
     ReadScript();
   }
