@@ -1,79 +1,233 @@
 #!/usr/bin/env bash
-# Installs what Morvantiquell needs and this Debian or Ubuntu machine lacks.
-#   install-deps.sh run    the compiler, CMake, the Vulkan headers and loader, and a Vulkan
-#                          driver (Mesa's CPU driver) where none is installed
-#   install-deps.sh test   all of that, Mesa's CPU driver in any case (the tests run against it),
-#                          GoogleTest, valgrind, clang-format and clang-tidy, dpkg-dev and
-#                          lintian for the package; on an x86-64 machine also what builds and
-#                          runs the programs for other machines: for Windows x64 and x86 the
-#                          MinGW-w64 cross compilers, llvm-dlltool (the import library),
-#                          strip-nondeterminism (the zip the same whoever makes it), clang-cl
-#                          and lld-link (the MSVC-ABI consumer), 64- and 32-bit Wine (wine32 with
-#                          the i386 Vulkan loader and Mesa, through multiarch) and Xvfb; for Linux
-#                          arm64 the aarch64-linux-gnu cross compiler, qemu-user, and the arm64
-#                          Vulkan loader and Mesa (through multiarch)
-# Uses apt-get as root, through sudo otherwise. Prints nothing on standard output.
+# Installs what Morvantiquell needs and this Linux machine lacks.
+#   install-deps.sh run    a C++17 compiler, make, CMake 3.25 or later, the Vulkan headers, the
+#                          Vulkan loader and, where none is installed, a Vulkan driver
+#   install-deps.sh test   all of that, Mesa's CPU driver in any case (the tests run against it,
+#                          GPU or not), pkg-config, GoogleTest, valgrind, clang-format and
+#                          clang-tidy and binutils. On Debian and Ubuntu also dpkg-dev and lintian
+#                          for the Debian packages and, on an x86-64 machine, what builds and runs
+#                          the programs for other machines: for Windows x64 and x86 the MinGW-w64
+#                          cross compilers, llvm-dlltool (the import library),
+#                          strip-nondeterminism (the zip the same whoever makes it), clang-cl and
+#                          lld-link (the MSVC-ABI consumer), 64- and 32-bit Wine (wine32 with the
+#                          i386 Vulkan loader and Mesa, through multiarch) and Xvfb; for Linux arm64
+#                          the aarch64-linux-gnu cross compiler, qemu-user, and the arm64 Vulkan
+#                          loader and Mesa (through multiarch)
+# What is there is judged by what the build looks for, not by package names: where everything is,
+# nothing is installed and no package manager is needed. What is missing is installed with the
+# first of apt-get, dnf, zypper, pacman and apk on the PATH, as root or through sudo, and looked
+# for again afterwards. Prints nothing on standard output.
 set -euo pipefail
 
 purpose=${1:-run}
-packages=(g++ make cmake pkg-config libvulkan-dev libvulkan1)
-architectures=()  # other machines' packages this one installs beside its own
-
-has_vulkan_driver() {
-  local folder
-  for folder in /usr/share/vulkan/icd.d /usr/local/share/vulkan/icd.d /etc/vulkan/icd.d; do
-    compgen -G "$folder/*.json" >/dev/null && return 0
-  done
-  return 1
-}
-
 case "$purpose" in
-  run)
-    has_vulkan_driver || packages+=(mesa-vulkan-drivers)
-    ;;
-  test)
-    packages+=(mesa-vulkan-drivers googletest valgrind clang-format clang-tidy binutils dpkg-dev lintian)
-    # Wine on other machines cannot run x86-64 programs, and an arm64 machine builds for itself.
-    if [ "$(dpkg --print-architecture 2>/dev/null)" = amd64 ]; then
-      packages+=(g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev clang-14 lld llvm-14 strip-nondeterminism wine64 xvfb xauth
-        gcc-mingw-w64-i686 g++-mingw-w64-i686-posix wine32:i386
-        g++-aarch64-linux-gnu qemu-user libvulkan1:arm64 mesa-vulkan-drivers:arm64)
-      architectures+=(i386 arm64)
-    fi
-    ;;
+  run) needs=(compiler make cmake headers loader driver) ;;
+  test) needs=(compiler make cmake headers loader cpu-driver pkg-config googletest valgrind clang-tools binutils) ;;
   *)
     echo "usage: $0 run|test" >&2
     exit 2
     ;;
 esac
 
-missing=()
-for package in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
-    missing+=("$package")
-done
-[ ${#missing[@]} -eq 0 ] && exit 0
+# Each need, what every package manager calls it (names joined by commas), and what it is.
+managers=(apt-get dnf zypper pacman apk)
+declare -A names description
+while read -r need row; do
+  [[ "$need" = "#"* ]] && continue
+  read -r -a cells <<<"$row"
+  for column in "${!managers[@]}"; do
+    names[$need/${managers[$column]}]=${cells[$column]//,/ }
+  done
+  description[$need]=${cells[*]:${#managers[@]}}
+done <<'TABLE'
+#           apt-get                  dnf                 zypper              pacman             apk
+compiler    g++                      gcc-c++             gcc-c++             gcc                g++,musl-dev        a C++17 compiler
+make        make                     make                make                make               make                make
+cmake       cmake                    cmake               cmake               cmake              cmake               CMake 3.25 or later
+headers     libvulkan-dev            vulkan-headers      vulkan-headers      vulkan-headers     vulkan-headers      the Vulkan headers
+loader      libvulkan1               vulkan-loader       libvulkan1          vulkan-icd-loader  vulkan-loader       the Vulkan loader (libvulkan.so.1)
+driver      mesa-vulkan-drivers      mesa-vulkan-drivers libvulkan_lvp       vulkan-swrast      mesa-vulkan-swrast  a Vulkan driver
+cpu-driver  mesa-vulkan-drivers      mesa-vulkan-drivers libvulkan_lvp       vulkan-swrast      mesa-vulkan-swrast  Mesa's Vulkan CPU driver (lavapipe)
+pkg-config  pkg-config               pkgconf-pkg-config  pkgconf-pkg-config  pkgconf            pkgconf             pkg-config
+googletest  googletest               gtest-devel         googletest-devel    gtest              gtest-dev           GoogleTest
+valgrind    valgrind                 valgrind            valgrind            valgrind           valgrind            valgrind
+clang-tools clang-format,clang-tidy  clang-tools-extra   clang-tools         clang              clang-extra-tools   clang-format and clang-tidy
+binutils    binutils                 binutils            binutils            binutils           binutils            binutils (readelf, nm, objdump)
+TABLE
 
-if ! command -v apt-get >/dev/null; then
-  echo "install these packages, then run this again: ${missing[*]}" >&2
+# Debian's own route for the Debian package checks and the cross builds, judged by package name:
+# what it installs exists only in Debian's archive, for Debian's multiarch.
+debian_packages=()
+architectures=() # other machines' packages this one installs beside its own
+if [ "$purpose" = test ] && command -v dpkg >/dev/null && command -v apt-get >/dev/null; then
+  debian_packages+=(dpkg-dev lintian)
+  # Wine on other machines cannot run x86-64 programs, and an arm64 machine builds for itself.
+  if [ "$(dpkg --print-architecture)" = amd64 ]; then
+    debian_packages+=(g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev clang-14 lld llvm-14 strip-nondeterminism
+      wine64 xvfb xauth gcc-mingw-w64-i686 g++-mingw-w64-i686-posix wine32:i386
+      g++-aarch64-linux-gnu qemu-user libvulkan1:arm64 mesa-vulkan-drivers:arm64)
+    architectures+=(i386 arm64)
+  fi
+fi
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+first_command() {
+  local name
+  for name; do
+    [ -n "$name" ] && command -v "$name" && return 0
+  done
+  return 1
+}
+
+cmake_is_recent() {
+  local version
+  version=$(cmake --version 2>/dev/null | sed -n 's/^cmake version \([0-9.]*\).*/\1/p') || true
+  [ -n "$version" ] && [ "$(printf '%s\n' 3.25 "$version" | sort -V | head -n 1)" = 3.25 ]
+}
+
+# Whether CMake, looking as the build looks, finds the Vulkan headers and GoogleTest's package:
+# true where it can be asked (a compiler and CMake 3.25 are there), with what it found in a file.
+cmake_answers() {
+  if [ ! -f "$work/probe/found" ]; then
+    mkdir -p "$work/probe"
+    cat >"$work/probe/CMakeLists.txt" <<'PROBE'
+cmake_minimum_required(VERSION 3.25)
+project(probe LANGUAGES CXX)
+find_package(Vulkan QUIET)
+find_package(GTest QUIET)
+file(WRITE "${CMAKE_BINARY_DIR}/../found" "answered\n")
+if(Vulkan_INCLUDE_DIR)
+  file(APPEND "${CMAKE_BINARY_DIR}/../found" "headers\n")
+endif()
+if(GTest_FOUND)
+  file(APPEND "${CMAKE_BINARY_DIR}/../found" "googletest\n")
+endif()
+PROBE
+    cmake_is_recent && cmake -S "$work/probe" -B "$work/probe/build" >/dev/null 2>&1 ||
+      touch "$work/probe/found"
+  fi
+  grep -qx answered "$work/probe/found"
+}
+cmake_found() { grep -qx "$1" "$work/probe/found"; }
+
+has_icd() {
+  local folder
+  for folder in /usr/share/vulkan/icd.d /usr/local/share/vulkan/icd.d /etc/vulkan/icd.d; do
+    compgen -G "$folder/$1" >/dev/null && return 0
+  done
+  return 1
+}
+
+# Whether NEED is met here.
+has() {
+  local compiler
+  case "$1" in
+    compiler)
+      compiler=$(first_command "${CXX:-}" c++ g++ clang++) &&
+        printf '#include <optional>\nint main() { return std::optional<int>(0).value(); }\n' |
+        "$compiler" -std=c++17 -x c++ - -o "$work/compiled" 2>/dev/null &&
+        compiler=$(first_command "${CC:-}" cc gcc clang) &&
+        printf '#include <stdio.h>\nint main(void) { return puts("") < 0; }\n' |
+          "$compiler" -x c - -o "$work/compiled" 2>/dev/null
+      ;;
+    make | valgrind | pkg-config) command -v "$1" >/dev/null ;;
+    cmake) cmake_is_recent ;;
+    headers)
+      # Where CMake cannot be asked yet: where distributions and `make install` put them.
+      if cmake_answers; then
+        cmake_found headers
+      else
+        [ -f /usr/include/vulkan/vulkan.h ] || [ -f /usr/local/include/vulkan/vulkan.h ]
+      fi
+      ;;
+    # The dynamic linker's own answer: it reports what it cannot preload.
+    loader) [ -z "$(LD_PRELOAD=libvulkan.so.1 env -u LD_PRELOAD true 2>&1)" ] ;;
+    driver) has_icd '*.json' ;;
+    cpu-driver) has_icd "lvp_icd.$(uname -m).json" ;;
+    googletest)
+      # Debian's sources, which the tests build themselves, or else GoogleTest's CMake package.
+      if [ -f /usr/src/googletest/CMakeLists.txt ]; then
+        true
+      elif cmake_answers; then
+        cmake_found googletest
+      else
+        [ -f /usr/include/gtest/gtest.h ]
+      fi
+      ;;
+    clang-tools) command -v clang-format >/dev/null && command -v clang-tidy >/dev/null ;;
+    binutils) command -v readelf >/dev/null && command -v nm >/dev/null && command -v objdump >/dev/null ;;
+  esac
+}
+
+missing_needs() {
+  local need
+  rm -rf "$work/probe"
+  for need in "${needs[@]}"; do
+    has "$need" || echo "$need"
+  done
+}
+describe() {
+  local need text=""
+  for need; do
+    text+="${text:+, }${description[$need]}"
+  done
+  echo "$text"
+}
+
+mapfile -t missing < <(missing_needs)
+missing_debian=()
+for package in "${debian_packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
+    missing_debian+=("$package")
+done
+[ ${#missing[@]} -eq 0 ] && [ ${#missing_debian[@]} -eq 0 ] && exit 0
+
+if ! manager=$(first_command "${managers[@]}"); then
+  echo "missing: $(describe "${missing[@]}") (none of apt-get, dnf, zypper, pacman and apk is on the PATH to install it with; install it, then run this again)" >&2
   exit 1
 fi
+manager=${manager##*/}
+packages=()
+for need in "${missing[@]}"; do
+  read -r -a words <<<"${names[$need/$manager]}"
+  packages+=("${words[@]}")
+done
+packages+=("${missing_debian[@]}")
+
 as_root=()
 if [ "$(id -u)" -ne 0 ]; then
   if ! command -v sudo >/dev/null; then
-    echo "installing ${missing[*]} needs root, and sudo is not installed" >&2
+    echo "installing ${packages[*]} needs root, and sudo is not installed" >&2
     exit 1
   fi
   as_root=(sudo)
 fi
-echo "installing: ${missing[*]}" >&2
-export DEBIAN_FRONTEND=noninteractive
-for architecture in "${architectures[@]}"; do
-  dpkg --print-foreign-architectures | grep -qx "$architecture" ||
-    "${as_root[@]}" dpkg --add-architecture "$architecture"
-done
-"${as_root[@]}" apt-get update -q >&2
-# With recommended packages: Wine only recommends the X libraries its display driver needs.
-# Multiarch keeps every architecture's copy of a library at one version, so installing i386's and
-# arm64's may upgrade some of this machine's.
-"${as_root[@]}" apt-get install -y -q "${missing[@]}" >&2
+echo "installing with $manager: ${packages[*]}" >&2
+case "$manager" in
+  apt-get)
+    export DEBIAN_FRONTEND=noninteractive
+    for architecture in "${architectures[@]}"; do
+      dpkg --print-foreign-architectures | grep -qx "$architecture" ||
+        "${as_root[@]}" dpkg --add-architecture "$architecture"
+    done
+    "${as_root[@]}" apt-get update -q >&2
+    # With recommended packages: Wine only recommends the X libraries its display driver needs.
+    # Multiarch keeps every architecture's copy of a library at one version, so installing i386's
+    # and arm64's may upgrade some of this machine's.
+    "${as_root[@]}" apt-get install -y -q "${packages[@]}" >&2
+    ;;
+  dnf) "${as_root[@]}" dnf install -y "${packages[@]}" >&2 ;;
+  zypper) "${as_root[@]}" zypper --non-interactive install "${packages[@]}" >&2 ;;
+  # Without -y: syncing the package lists without upgrading is a partial upgrade, which Arch
+  # does not support; where they are stale, pacman says so.
+  pacman) "${as_root[@]}" pacman -S --needed --noconfirm "${packages[@]}" >&2 ;;
+  apk) "${as_root[@]}" apk add "${packages[@]}" >&2 ;;
+esac
+
+mapfile -t missing < <(missing_needs)
+if [ ${#missing[@]} -ne 0 ]; then
+  echo "still missing after installing ${packages[*]}: $(describe "${missing[@]}")" >&2
+  exit 1
+fi
