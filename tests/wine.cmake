@@ -21,17 +21,12 @@ add_custom_target(program_beside_loaders ALL
 
 # The zip a Windows user downloads, and a program built for the MSVC ABI against it, which runs
 # where this machine runs the build's programs.
-if(CMAKE_SIZEOF_VOID_P EQUAL 4)
-  set(msvc_machine x86)
-else()
-  set(msvc_machine x64)
-endif()
 set(zip_launch "")
 if(programs_run)
   set(zip_launch ${wine_launch})
 endif()
 add_test(NAME package_zip
-  COMMAND "${CMAKE_CURRENT_SOURCE_DIR}/windows/check-zip.sh" "${PROJECT_BINARY_DIR}" ${msvc_machine}
+  COMMAND "${CMAKE_CURRENT_SOURCE_DIR}/windows/check-zip.sh" "${PROJECT_BINARY_DIR}" ${MORVANTIQUELL_WINDOWS_ARCHITECTURE}
           "${stand_in_folder}" ${zip_launch})
 
 if(NOT programs_run)
