@@ -20,61 +20,79 @@ scripts/install-deps.sh test || exit 1
 if command -v dpkg >/dev/null; then host=$(dpkg --print-architecture); else host=$(uname -m); fi
 
 # Why this machine cannot make what needs NEED (nothing where it can). The Debian packages are
-# made and checked with Debian's tools. The programs for other machines are built and run with
-# Debian's cross compilers, Wine and multiarch packages, from x86-64: Wine elsewhere cannot run
-# x86-64 programs, and an arm64 machine's own build is its native one.
+# made and checked with Debian's tools, the RPM packages with rpm's. The programs for other
+# machines are built and run with Debian's cross compilers, Wine and multiarch packages, from
+# x86-64: Wine elsewhere cannot run x86-64 programs, and an arm64 machine's own build is its
+# native one.
 cannot() {
   case "$1" in
     debian)
       command -v dpkg >/dev/null ||
         echo "made with Debian's dpkg tools and checked with lintian; this machine has no dpkg"
       ;;
+    rpm)
+      command -v rpmbuild >/dev/null && command -v rpmlint >/dev/null ||
+        echo "made with rpmbuild and checked with rpmlint, which this machine lacks"
+      ;;
+    x86-64)
+      [ "$(uname -m)" = x86_64 ] || echo "built on x86-64; this machine is $(uname -m)"
+      ;;
     cross)
       if ! command -v dpkg >/dev/null; then
         echo "cross-built and run with Debian's cross compilers and multiarch packages; this machine has no dpkg"
       elif [ "$host" != amd64 ]; then
-        echo "built and run from an x86-64 machine, with Wine and qemu-user; this one is $host"
+        echo "made on an x86-64 machine, with its cross compilers, Wine and qemu-user; this one is $host"
       fi
       ;;
   esac
 }
 
-# What is made here, and what it needs. A configure preset alone is a suite: configured, built and
-# tested with ctest. CONFIGURE:PACKAGE presets are release files: where a check follows, the
-# workflow preset of the package preset's name makes them and the check checks them (elsewhere
-# the suite's ctest does); all are then made twice and compared.
-#  presets                       needs   check
+# What is made here, and what it needs: each row a preset, configured and built, and after that
+#   ctest     tested with its test preset, or
+#   BUILD     packaged with the package preset of its name, and the files checked with
+#             check-packages.sh against the stand-in loader of BUILD (a suite's build for the same
+#             machine), or
+#   -         packaged, and checked elsewhere (the zips: by package_zip in the suite's ctest).
+# Every package is made a second time, and compared, below.
+#  preset               needs       after
 rows=(
-  "release                       -"
-  "debug                         -"
-  "linux-arm64                   cross"
-  "windows-x64                   cross"
-  "windows-x86                   cross"
-  "deb:deb                       debian  tests/package/check-deb.sh build/deb $host build/release/tests/stand-in"
-  "deb-arm64:deb-arm64           cross   tests/package/check-deb.sh build/deb-arm64 arm64 build/linux-arm64/tests/stand-in"
-  "windows-x64:windows-zip       cross"
-  "windows-x86:windows-x86-zip   cross"
+  "release              -           ctest"
+  "debug                -           ctest"
+  "linux-arm64          cross       ctest"
+  "windows-x64          cross       ctest"
+  "windows-x86          cross       ctest"
+  "deb                  debian      release"
+  "deb-arm64            cross       linux-arm64"
+  "rpm                  rpm         release"
+  "rpm-arm64            cross,rpm   linux-arm64"
+  "linux-x64-tarball    x86-64      release"
+  "linux-arm64-tarball  cross       linux-arm64"
+  "windows-x64          cross       -"
+  "windows-x86          cross       -"
 )
 release=()
 for row in "${rows[@]}"; do
-  read -r presets needs check <<<"$row"
-  reason=$(cannot "$needs")
+  read -r preset needs after <<<"$row"
+  tool=cpack
+  [ "$after" = ctest ] && tool=ctest
+  reason=""
+  for need in ${needs//,/ }; do
+    reason=${reason:-$(cannot "$need")}
+  done
   if [ -n "$reason" ]; then
-    echo "skipped: ${presets#*:}: $reason"
-  elif [[ "$presets" != *:* ]]; then
-    step cmake --preset "$presets"
-    step cmake --build --preset "$presets" --parallel
-    step ctest --preset "$presets"
+    echo "skipped: $tool --preset $preset: $reason"
+    continue
+  fi
+  step cmake --preset "$preset"
+  step cmake --build --preset "$preset" --parallel
+  step "$tool" --preset "$preset"
+  if [ "$tool" = ctest ]; then
     # A suite that cannot run here says why; the Khronos-loader suite prints a line per case.
-    grep -shE '^(skipped|khronos-loader): ' "build/$presets/Testing/Temporary/LastTest.log" |
-      sed "s/^/$presets: /"
+    grep -shE '^(skipped|khronos-loader): ' "build/$preset/Testing/Temporary/LastTest.log" |
+      sed "s/^/$preset: /"
   else
-    release+=("$presets")
-    if [ -n "$check" ]; then
-      step cmake --workflow --preset "${presets#*:}"
-      read -r -a check <<<"$check"
-      step "${check[@]}"
-    fi
+    release+=("$preset")
+    [ "$after" = - ] || step tests/package/check-packages.sh "build/$preset" "build/$after/tests/stand-in"
   fi
 done
 

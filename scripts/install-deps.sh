@@ -5,14 +5,15 @@
 #   install-deps.sh test   all of that, Mesa's CPU driver in any case (the tests run against it,
 #                          GPU or not), pkg-config, GoogleTest, valgrind, clang-format and
 #                          clang-tidy and binutils. On Debian and Ubuntu also dpkg-dev and lintian
-#                          for the Debian packages and, on an x86-64 machine, what builds and runs
-#                          the programs for other machines: for Windows x64 and x86 the MinGW-w64
-#                          cross compilers, llvm-dlltool (the import library),
-#                          strip-nondeterminism (the zip the same whoever makes it), clang-cl and
-#                          lld-link (the MSVC-ABI consumer), 64- and 32-bit Wine (wine32 with the
-#                          i386 Vulkan loader and Mesa, through multiarch) and Xvfb; for Linux arm64
-#                          the aarch64-linux-gnu cross compiler, qemu-user, and the arm64 Vulkan
-#                          loader and Mesa (through multiarch)
+#                          for the Debian packages, rpm and rpmlint for the RPM packages,
+#                          strip-nondeterminism (the packages the same whoever makes them) and, on
+#                          an x86-64 machine, what builds and runs the programs for other machines:
+#                          for Windows x64 and x86 the MinGW-w64 cross compilers, llvm-dlltool (the
+#                          import library), clang-cl and lld-link (the MSVC-ABI consumer), 64- and
+#                          32-bit Wine (wine32 with the i386 Vulkan loader and Mesa, through
+#                          multiarch) and Xvfb; for Linux arm64 the aarch64-linux-gnu cross
+#                          compiler, qemu-user, and the arm64 Vulkan loader and Mesa (through
+#                          multiarch)
 # What is there is judged by what the build looks for, not by package names: where everything is,
 # nothing is installed and no package manager is needed. What is missing is installed with the
 # first of apt-get, dnf, zypper, pacman and apk on the PATH, as root or through sudo, and looked
@@ -60,10 +61,10 @@ TABLE
 debian_packages=()
 architectures=() # other machines' packages this one installs beside its own
 if [ "$purpose" = test ] && command -v dpkg >/dev/null && command -v apt-get >/dev/null; then
-  debian_packages+=(dpkg-dev lintian)
+  debian_packages+=(dpkg-dev lintian strip-nondeterminism rpm rpmlint)
   # Wine on other machines cannot run x86-64 programs, and an arm64 machine builds for itself.
   if [ "$(dpkg --print-architecture)" = amd64 ]; then
-    debian_packages+=(g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev clang-14 lld llvm-14 strip-nondeterminism
+    debian_packages+=(g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev clang-14 lld llvm-14
       wine64 xvfb xauth gcc-mingw-w64-i686 g++-mingw-w64-i686-posix wine32:i386
       g++-aarch64-linux-gnu qemu-user libvulkan1:arm64 mesa-vulkan-drivers:arm64)
     architectures+=(i386 arm64)

@@ -22,15 +22,20 @@ else
   prefix=$(realpath "$installed")
 fi
 
+library_folder=$(dirname "$(find "$prefix" -name 'libmorvantiquell.*' | head -n 1)")
+# Fedora's and openSUSE's CMake look in lib64 by themselves; Debian's, multiarch, when told to.
+lib64=()
+[[ "$library_folder" = */lib64 ]] && lib64=(-DCONSUMER_SEARCHES_LIB64=ON)
 for language in C CXX; do
   cmake -S "$here" -B "$work/$language" -DCONSUMER_LANGUAGE="$language" \
-    -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_BUILD_TYPE=Release >/dev/null
+    -DCMAKE_PREFIX_PATH="$prefix" "${lib64[@]}" -DCMAKE_BUILD_TYPE=Release >/dev/null
   cmake --build "$work/$language" >/dev/null
 done
-library_folder=$(dirname "$(find "$prefix" -name 'libmorvantiquell.*' | head -n 1)")
-# shellcheck disable=SC2046 # pkg-config's flags are separate words
+# pkg-config writes its flags for the shell to read, a space in a path escaped.
+flags=$(PKG_CONFIG_PATH="$library_folder/pkgconfig" pkg-config --cflags --libs --static morvantiquell)
+eval "flags=($flags)"
 "${CC:-cc}" -std=c99 -Wall -Werror "$here/consumer.c" -o "$work/consumer_pkg_config" -Wl,-rpath,"$library_folder" \
-  $(PKG_CONFIG_PATH="$library_folder/pkgconfig" pkg-config --cflags --libs --static morvantiquell)
+  "${flags[@]}"
 
 shared=$(find "$library_folder" -name 'libmorvantiquell.so.*' -type f)
 if [ -n "$shared" ]; then

@@ -2,26 +2,28 @@
 # Makes the release files twice, as two builders would: from copies of this tree in two different
 # folders, one after the other, under different umasks and time zones, and compares them byte for
 # byte. Names the first file that differs and, inside it, the first entry that does.
-#   check-reproducible.sh CONFIGURE_PRESET:PACKAGE_PRESET...
-# e.g. deb:deb windows-x64:windows-zip. The tests are not built: they are not released.
+#   check-reproducible.sh PRESET...
+# Each is a configure preset and the package preset of its name (deb, windows-x64, ...). The tests
+# are not built: they are not released.
 set -euo pipefail
 source=$(realpath "$(dirname "$0")/../..")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-unset SOURCE_DATE_EPOCH # each builder takes the release date from the changelog
+unset SOURCE_DATE_EPOCH # each builder takes the release time the build names
 
 build() {
-  local folder=$1 pair
+  local folder=$1 preset
   mkdir -p "$folder"
   tar -C "$source" --exclude=./build --exclude=./.git -c . | tar -C "$folder" -x
-  for pair in "${@:2}"; do
+  for preset in "${@:2}"; do
     (cd "$folder" &&
-      cmake --preset "${pair%%:*}" -DMORVANTIQUELL_BUILD_TESTS=OFF &&
-      cmake --build --preset "${pair%%:*}" --parallel &&
-      cpack --preset "${pair#*:}") >"$folder.log" 2>&1 ||
-      { tail -n 20 "$folder.log" >&2; echo "FAILED: building ${pair#*:} in $folder" >&2; exit 1; }
+      cmake --preset "$preset" -DMORVANTIQUELL_BUILD_TESTS=OFF &&
+      cmake --build --preset "$preset" --parallel &&
+      cpack --preset "$preset") >"$folder.log" 2>&1 ||
+      { tail -n 20 "$folder.log" >&2; echo "FAILED: building $preset in $folder" >&2; exit 1; }
   done
-  (cd "$folder/build" && find . -mindepth 3 -maxdepth 3 -path './*/packages/*' \( -name '*.deb' -o -name '*.zip' \) | sort)
+  (cd "$folder/build" && find . -mindepth 3 -maxdepth 3 -path './*/packages/*' \
+    \( -name '*.deb' -o -name '*.rpm' -o -name '*.tar.gz' -o -name '*.zip' \) | sort)
 }
 first=$( umask 022 && TZ=UTC build "$work/first" "$@")
 second=$(umask 002 && TZ=Pacific/Auckland build "$work/second/elsewhere" "$@")
@@ -34,7 +36,7 @@ unpack() {
   mkdir -p "$2"
   case "$1" in
     *.deb) dpkg-deb -R "$1" "$2" ;;
-    *.zip) (cd "$2" && cmake -E tar xf "$1") ;;
+    *) (cd "$2" && cmake -E tar xf "$1") ;; # libarchive reads zip, tar and rpm alike
   esac
 }
 for file in $first; do

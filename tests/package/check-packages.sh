@@ -1,0 +1,118 @@
+#!/usr/bin/env bash
+# Checks the Linux release files that a package preset made (deb, deb-arm64, rpm, rpm-arm64,
+# linux-x64-tarball, linux-arm64-tarball): the files each holds and nothing else, what it says of
+# itself and what it depends on, that the format's linter finds nothing wrong (lintian: no error
+# nor warning, and it also refuses a program built for another architecture than its package's;
+# rpmlint: no error but the signature the publisher adds), that the program in it is hardened
+# and needs nothing but the C library, at most glibc 2.34, and that programs build and run
+# against the files, unpacked (a tarball into a folder whose path holds a space) or installed into
+# a scratch root, with the compilers of the architecture the files are for and started the way the
+# build starts its programs (qemu for arm64 on x86-64).
+#   check-packages.sh BUILD_FOLDER STAND_IN_FOLDER
+set -euo pipefail
+build=$(realpath "$1")
+stand_in=$(realpath "$2")
+here=$(dirname "$(realpath "$0")")
+cached() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt"; }
+version=$(cached CMAKE_PROJECT_VERSION)
+arch=$(cached MORVANTIQUELL_ARCHITECTURE)
+deb_arch=$(cached MORVANTIQUELL_DEBIAN_ARCHITECTURE)
+lib=$(cached CMAKE_INSTALL_LIBDIR)
+read -r -a launcher <<<"$(cached CMAKE_CROSSCOMPILING_EMULATOR)"
+CC=$(sed -n 's/^set(CMAKE_C_COMPILER "\(.*\)")$/\1/p' "$build"/CMakeFiles/*/CMakeCCompiler.cmake)
+CMAKE_TOOLCHAIN_FILE=$(cached CMAKE_TOOLCHAIN_FILE)
+export CC CMAKE_TOOLCHAIN_FILE
+packages="$build/packages"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+root="$work/root"
+failed=0
+fail() {
+  echo "$*" >&2
+  failed=1
+}
+# holds NAME LISTING FILE...: the files (folders aside) that NAME lists are these and no others.
+holds() {
+  local name=$1 listing=$2
+  shift 2
+  [ "$(sort <<<"$listing")" = "$(printf '%s\n' "$@" | sort)" ] || fail "$name holds:"$'\n'"$listing"
+}
+program=(bin/morvantiquell share/man/man1/morvantiquell.1.gz)
+development=(include/morvantiquell/layer_query.h "$lib/libmorvantiquell.a" "$lib/pkgconfig/morvantiquell.pc"
+  "$lib"/cmake/Morvantiquell/{MorvantiquellConfig,MorvantiquellConfigVersion,MorvantiquellTargets,MorvantiquellTargets-release}.cmake)
+
+# The Debian packages: section, what each must depend on (space-separated, or nothing), files.
+deb() {
+  local package=$1 section=$2 depends=$3 dependency
+  local file="$packages/${package}_${version}_$deb_arch.deb"
+  shift 3
+  [ -f "$file" ] || { fail "missing: $file"; return; }
+  [ "$(dpkg-deb -f "$file" Section)" = "$section" ] || fail "$package: section $(dpkg-deb -f "$file" Section)"
+  [ "$(dpkg-deb -f "$file" Architecture)" = "$deb_arch" ] ||
+    fail "$package: architecture $(dpkg-deb -f "$file" Architecture)"
+  for dependency in $depends; do
+    dpkg-deb -f "$file" Depends | grep -qE "(^|, )$dependency($|[ ,])" || fail "$package: does not depend on $dependency"
+  done
+  holds "$package" "$(dpkg-deb -c "$file" | awk '$6 !~ /\/$/ { print substr($6, 3) }')" "$@"
+  dpkg-deb -x "$file" "$root"
+}
+# The RPM packages: files. rpm works out what they require: the C library, never the loader,
+# which they recommend instead. Each marks its licence as one, and names no build machine.
+rpm_package() {
+  local package=$1 file="$packages/$1-$version-1.$arch.rpm"
+  shift
+  [ -f "$file" ] || { fail "missing: $file"; return; }
+  [ "$(rpm -qp --qf '%{ARCH}' "$file")" = "$arch" ] || fail "$package: architecture $(rpm -qp --qf '%{ARCH}' "$file")"
+  [ "$(rpm -qp --recommends "$file")" = "libvulkan.so.1()(64bit)" ] ||
+    fail "$package recommends: $(rpm -qp --recommends "$file")"
+  if rpm -qp --requires "$file" | grep -E 'vulkan|libstdc|libgcc'; then fail "$package requires the above"; fi
+  [ "$(rpm -qpL "$file")" = "/usr/share/licenses/$package/LICENSE" ] || fail "$package: licence $(rpm -qpL "$file")"
+  [ "$(rpm -qp --qf '%{BUILDHOST}' "$file")" != "$(hostname)" ] || fail "$package names the machine that built it"
+  holds "$package" "$(rpm -qp --qf '[%{FILEMODES:perms} %{FILENAMES}\n]' "$file" | awk '$1 !~ /^d/ { print substr($2, 2) }')" "$@"
+  rpm --root "$root" --dbpath /var/lib/rpm --nodeps --ignorearch -i "$file" 2> >(grep -v -e Alien -e 'know what you are doing' >&2)
+}
+
+shopt -s nullglob
+made=("$packages"/*.deb "$packages"/*.rpm "$packages"/*.tar.gz)
+case "${made[0]:-}" in
+  *.deb)
+    prefix="$root/usr"
+    # The C library dependency is what dpkg-shlibdeps found the program itself needs.
+    deb morvantiquell utils "libvulkan1 libc6" "${program[@]/#/usr/}" usr/share/doc/morvantiquell/{README.md,copyright,changelog.gz}
+    deb libmorvantiquell-dev libdevel '' "${development[@]/#/usr/}" usr/share/doc/libmorvantiquell-dev/{README.md,copyright,changelog.gz}
+    report=$(lintian "$packages"/*_"$deb_arch".deb 2>&1 | grep -v 'running with root privileges' || true)
+    [ -z "$report" ] || echo "$report"
+    if grep -qE '^[EW]:' <<<"$report"; then fail "lintian reports errors or warnings"; fi
+    ;;
+  *.rpm)
+    prefix="$root/usr"
+    rpm --root "$root" --dbpath /var/lib/rpm --initdb
+    if ! rpm -qp --requires "$packages/morvantiquell-$version-1.$arch.rpm" | grep -q '^libc\.so\.6'; then
+      fail "morvantiquell does not require the C library"
+    fi
+    rpm_package morvantiquell "${program[@]/#/usr/}" usr/share/doc/morvantiquell/README.md usr/share/licenses/morvantiquell/LICENSE
+    rpm_package morvantiquell-devel "${development[@]/#/usr/}" usr/share/licenses/morvantiquell-devel/LICENSE
+    report=$(rpmlint "$packages"/*."$arch".rpm 2>&1 || true)
+    grep -E ': [EW]: ' <<<"$report" || true
+    if grep -E ': E: ' <<<"$report" | grep -qv ': E: no-signature'; then fail "rpmlint reports errors"; fi
+    ;;
+  *.tar.gz)
+    top="morvantiquell-$version-linux-$arch"
+    file="$packages/$top.tar.gz"
+    holds "$top.tar.gz" "$(tar -tzf "$file" | grep -v '/$')" \
+      "${program[@]/#/$top/}" "${development[@]/#/$top/}" "$top"/share/doc/morvantiquell/{README.md,LICENSE,copyright}
+    mkdir -p "$work/with space"
+    tar -xzf "$file" -C "$work/with space"
+    prefix="$work/with space/$top"
+    ;;
+  *)
+    fail "no package in $packages"
+    exit 1
+    ;;
+esac
+
+cmake -DPROGRAM="$prefix/bin/morvantiquell" -DGLIBC_NEWEST=2.34 -P "$here/../check_linked_libraries.cmake" >/dev/null ||
+  fail "the packaged program is not hardened, needs more than the C library, or a newer one"
+"$here/check-consumers.sh" "$prefix" "$stand_in" "${launcher[@]}" || failed=1
+[ "$failed" -eq 0 ] && echo "ok:" "${made[@]##*/}"
+exit "$failed"
