@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Installs what the tests need, then builds and checks everything this machine can: release and
-# debug (with AddressSanitizer and UndefinedBehaviorSanitizer) everywhere; the Debian packages on
-# Debian and Ubuntu; and on an x86-64 Debian or Ubuntu machine the programs for the other
-# machines: Linux arm64 (cross-built, tested under qemu-aarch64) and Windows x64 and x86
-# (cross-built, tested under Wine), all driven by the release build's end-to-end driver. Makes the
-# release files twice to show they come out the same, and runs the format and lint checks. What
-# this machine cannot make says so in one line. Each step runs even when an earlier one failed;
-# the exit status is non-zero if any did.
+# debug (with AddressSanitizer and UndefinedBehaviorSanitizer) everywhere; the x86-64 tarball on
+# x86-64; the RPM packages where rpmbuild is; the Debian packages on Debian and Ubuntu; and on an
+# x86-64 Debian or Ubuntu machine the programs and release files for the other machines: Linux
+# arm64 (cross-built, tested under qemu-aarch64) and Windows x64 and x86 (cross-built, tested
+# under Wine), all driven by the release build's end-to-end driver. Makes the release files twice
+# to show they come out the same, and runs the format and lint checks. What this machine cannot
+# make says so in one line. Each step runs even when an earlier one failed; the exit status is
+# non-zero if any did.
 set -uo pipefail
 cd "$(dirname "$0")"
 
