@@ -4,16 +4,19 @@
 # the same loader directly (same lines, same order, CR LF) and what the case registered, and exit
 # 0; without a registered driver it must report the refused instance. Runs inside xvfb-run, in a
 # prefix made afresh.
-#   khronos-loader.sh VIEW LOADER_FOLDER UNSAFE_LOADER_FOLDER
+#   khronos-loader.sh VIEW VERSION READS_SETTINGS LOADER_FOLDER UNSAFE_LOADER_FOLDER
 # VIEW is the registry view the programs read, 32 or 64 (a 32-bit program's loader reads
-# WOW6432Node). Each folder holds morvantiquell.exe and enumerate_layers.exe beside a
-# vulkan-1.dll; the second loader reads the VK_* variables that the first, seeing Wine's elevated
-# token, ignores. WINE64 (which boots the prefix and edits its registry), WINE (which runs the
-# programs), WINESERVER and WINEPREFIX come from the environment.
+# WOW6432Node). VERSION is the loaders' and READS_SETTINGS (ON or OFF) whether they read a loader
+# settings file; where they do not, one must change nothing. Each folder holds morvantiquell.exe
+# and enumerate_layers.exe beside a vulkan-1.dll; the second loader reads the VK_* variables that
+# the first, seeing Wine's elevated token, ignores. WINE64 (which boots the prefix and edits its
+# registry), WINE (which runs the programs), WINESERVER and WINEPREFIX come from the environment.
 set -u
 view=$1
-shipped=$(realpath "$2")
-unsafe=$(realpath "$3")
+version=$2
+reads_settings=$3
+shipped=$(realpath "$4")
+unsafe=$(realpath "$5")
 work=$(mktemp -d)
 rm -rf "$WINEPREFIX"
 mkdir -p "$WINEPREFIX"
@@ -27,14 +30,15 @@ trap finish EXIT
 quiet "$WINESERVER" -p
 quiet "$WINE64" wineboot --init
 
-# Manifests live in C:\layers; a layer's library need not exist for it to be listed. Implicit
-# layers name a variable that keeps them from being loaded into the instance.
+# Manifests live in C:\layers; a layer's library need not exist for it to be listed (or, for a
+# layer turned on, loaded: the loader passes over a library it cannot find beside the manifest).
+# Implicit layers name a variable that keeps them from being loaded into the instance.
 drive_c="$WINEPREFIX/drive_c"
 manifest() { # FOLDER FILE NAME [implicit]
   local extra=""
   [ "${4:-}" = implicit ] && extra=',"disable_environment":{"MORVANTIQUELL_TEST_NO_IMPLICIT":"1"}'
   mkdir -p "$drive_c/$1"
-  printf '{"file_format_version":"1.0.0","layer":{"name":"%s","type":"GLOBAL","library_path":"absent.dll","api_version":"1.0.0","implementation_version":"1","description":"test layer"%s}}' \
+  printf '{"file_format_version":"1.0.0","layer":{"name":"%s","type":"GLOBAL","library_path":".\\\\absent.dll","api_version":"1.0.0","implementation_version":"1","description":"test layer"%s}}' \
     "$3" "$extra" >"$drive_c/$1/$2"
 }
 register() { # Implicit|Explicit FILE (in C:\layers) [VIEW]; Wine lists values by name
@@ -53,9 +57,9 @@ compare() { # NAME FOLDER EXPECTED_NAMES [VARIABLE=VALUE ...]
   if [ -n "$expected" ]; then printf '%s\n' "$expected" | sed 's/$/\r/'; fi >"$work/expected"
   if [ "$status" -eq 0 ] && [ "$direct_status" -eq 0 ] && [ ! -s "$work/err" ] &&
     cmp -s "$work/out" "$work/direct" && cmp -s "$work/out" "$work/expected"; then
-    echo "khronos-loader: ok: $name"
+    echo "khronos-loader $version: ok: $name"
   else
-    echo "khronos-loader: FAILED: $name (status $status, loader's own enumeration status $direct_status)"
+    echo "khronos-loader $version: FAILED: $name (status $status, loader's own enumeration status $direct_status)"
     echo "-- program printed:"; cat -A "$work/out" "$work/err"
     echo "-- the loader enumerates:"; cat -A "$work/direct"
     echo "-- expected:"; echo "$expected"
@@ -64,6 +68,14 @@ compare() { # NAME FOLDER EXPECTED_NAMES [VARIABLE=VALUE ...]
 }
 
 long=VK_LAYER_$(printf '%0246d' 0)  # 255 bytes, the longest name a layer can have
+# What the loader lists of the explicit layers registered below: 1.3.239 lists a name as often as
+# it finds it, and names of up to 255 bytes; 1.4.357 lists a name once, and passes over a name
+# that long (its manifest reader wants room to spare in the 256 bytes it has).
+if [ "$version" = 1.3.239 ]; then
+  explicit=$'VK_LAYER_MORVANTIQUELL_explicit\nVK_LAYER_MORVANTIQUELL_explicit' long_listed=$'\n'"$long"
+else
+  explicit=VK_LAYER_MORVANTIQUELL_explicit long_listed=""
+fi
 compare "no layer registered" "$shipped" ""
 
 manifest layers a.json VK_LAYER_MORVANTIQUELL_implicit implicit
@@ -72,19 +84,51 @@ manifest layers c.json VK_LAYER_MORVANTIQUELL_explicit
 manifest layers d.json "$long"
 register Implicit a.json
 for file in b.json c.json d.json; do register Explicit "$file"; done
-registered=$'VK_LAYER_MORVANTIQUELL_implicit\nVK_LAYER_MORVANTIQUELL_explicit\nVK_LAYER_MORVANTIQUELL_explicit\n'"$long"
+registered=$'VK_LAYER_MORVANTIQUELL_implicit\n'"$explicit$long_listed"
 compare "implicit and explicit layers in HKLM, a duplicate, a 255-byte name" "$shipped" "$registered" \
   MORVANTIQUELL_TEST_NO_IMPLICIT=1
 
 manifest added/second s.json VK_LAYER_MORVANTIQUELL_added_second
 manifest added/first f.json VK_LAYER_MORVANTIQUELL_added_first
 compare "VK_ADD_LAYER_PATH adds its layers in its order" "$unsafe" \
-  $'VK_LAYER_MORVANTIQUELL_implicit\nVK_LAYER_MORVANTIQUELL_added_second\nVK_LAYER_MORVANTIQUELL_added_first\nVK_LAYER_MORVANTIQUELL_explicit\nVK_LAYER_MORVANTIQUELL_explicit\n'"$long" \
+  $'VK_LAYER_MORVANTIQUELL_implicit\nVK_LAYER_MORVANTIQUELL_added_second\nVK_LAYER_MORVANTIQUELL_added_first\n'"$explicit$long_listed" \
   MORVANTIQUELL_TEST_NO_IMPLICIT=1 'WINEVK_ADD_LAYER_PATH=C:\added\second;C:\added\first'
 
 compare "VK_LOADER_LAYERS_DISABLE removes what it names" "$unsafe" \
-  $'VK_LAYER_MORVANTIQUELL_implicit\n'"$long" \
+  "VK_LAYER_MORVANTIQUELL_implicit$long_listed" \
   MORVANTIQUELL_TEST_NO_IMPLICIT=1 WINEVK_LOADER_LAYERS_DISABLE=VK_LAYER_MORVANTIQUELL_explicit
+
+# A loader settings file, named by a value under LoaderSettings in HKLM: under Wine the loader
+# looks elevated to itself and skips HKCU, which a real machine's loader reads first. It turns a
+# layer off, or one on and first, or one on and last with the rest between (unordered_layer_location).
+# A loader that reads no such file lists what it lists without one.
+manifest settings first.json VK_LAYER_MORVANTIQUELL_settings_first
+manifest settings last.json VK_LAYER_MORVANTIQUELL_settings_last
+wine_reg add 'HKLM\Software\Khronos\Vulkan\LoaderSettings' /v 'C:\settings\vk_loader_settings.json' \
+  /t REG_DWORD /d 0 "/reg:$view"
+layer() { # CONTROL NAME FILE: one entry of the settings file's layers
+  printf '{"control":"%s","name":"%s","path":"C:\\\\%s","treat_as_implicit_manifest":false},' "$@"
+}
+unordered='{"control":"unordered_layer_location"},'
+settings_case() { # NAME EXPECTED_WHERE_READ LAYERS...
+  local name=$1 expected=$2
+  shift 2
+  local layers
+  layers=$(printf '%s' "$@")
+  printf '{"file_format_version":"1.0.1","settings":{"layers":[%s]}}' "${layers%,}" \
+    >"$drive_c/settings/vk_loader_settings.json"
+  [ "$reads_settings" = ON ] || expected=$registered
+  compare "a settings file $name" "$shipped" "$expected" MORVANTIQUELL_TEST_NO_IMPLICIT=1
+}
+settings_case "turns a layer off" "VK_LAYER_MORVANTIQUELL_implicit$long_listed" \
+  "$(layer off VK_LAYER_MORVANTIQUELL_explicit 'layers\\b.json')" "$unordered"
+settings_case "turns one on and puts it first" $'VK_LAYER_MORVANTIQUELL_settings_first\n'"$registered" \
+  "$(layer on VK_LAYER_MORVANTIQUELL_settings_first 'settings\\first.json')" "$unordered"
+settings_case "leaves the rest to unordered_layer_location" \
+  $'VK_LAYER_MORVANTIQUELL_settings_first\n'"$registered"$'\nVK_LAYER_MORVANTIQUELL_settings_last' \
+  "$(layer on VK_LAYER_MORVANTIQUELL_settings_first 'settings\\first.json')" "$unordered" \
+  "$(layer on VK_LAYER_MORVANTIQUELL_settings_last 'settings\\last.json')"
+wine_reg delete 'HKLM\Software\Khronos\Vulkan\LoaderSettings' "/reg:$view"
 
 # A layer registered for the programs of the other word size is not theirs to see.
 manifest layers v32.json VK_LAYER_MORVANTIQUELL_32_bit_view
@@ -99,9 +143,9 @@ wine_reg delete 'HKLM\Software\Khronos\Vulkan\Drivers' "/reg:$view"
 status=$?
 if [ "$status" -eq 1 ] && [ ! -s "$work/out" ] &&
   [ "$(cat "$work/err")" = $'vkCreateInstance failed with error code \'-9\'\r' ]; then
-  echo "khronos-loader: ok: no driver registered"
+  echo "khronos-loader $version: ok: no driver registered"
 else
-  echo "khronos-loader: FAILED: no driver registered (status $status)"
+  echo "khronos-loader $version: FAILED: no driver registered (status $status)"
   cat -A "$work/out" "$work/err"
   failed=1
 fi

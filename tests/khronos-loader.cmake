@@ -1,0 +1,61 @@
+# The Khronos loader, built from its release sources for the build's machine, to run the program
+# against real loaders of more than one version. The sources are tarballs in
+# MORVANTIQUELL_KHRONOS_SOURCES (by default ../shared/third-party beside the checkout), under the
+# names below, each checked against its SHA-256. A version whose tarballs are not there is left
+# out, and the tests that want it say so.
+#   version  loader tarball and its SHA-256; headers tarball and its SHA-256; whether the loader
+#            reads a loader settings file
+set(khronos_loader_versions 1.3.239 1.4.357)
+set(khronos_1.3.239
+  vulkan-loader-1.3.239.tar.gz ee16736efe110c0437d897dde088264ba9814e92efa8f0e5ea173136eede813d
+  vulkan-headers-1.3.239.tar.gz 3be5172e22ba8e3320108edfd135c31559fb92e2787199ed847e898d244a8a9a
+  OFF)
+set(khronos_1.4.357
+  vulkan-loader-sdk-1.4.357.0.tar.gz 2e9432879b41a9a70a61c2e80a863ac67532c49c48d81a61aca509d7cb32e6fa
+  vulkan-headers-sdk-1.4.357.0.tar.gz 01ae7398b3bbefa414070acb47159ae898957e3498ebbaf9940846e833a87897
+  ON)
+cmake_path(SET default_sources NORMALIZE "${PROJECT_SOURCE_DIR}/../shared/third-party")
+set(MORVANTIQUELL_KHRONOS_SOURCES "${default_sources}" CACHE PATH
+  "Folder with the Khronos Vulkan-Loader and Vulkan-Headers release tarballs")
+include(ExternalProject)
+
+#   morvantiquell_khronos_loader(VERSION VARIANT FOLDER [CMAKE_ARGUMENT...])
+# Builds the loader of VERSION (an external project of its own, khronos_loader_VERSION_VARIANT,
+# made once per build folder) and copies it into FOLDER under the loader's file name. Sets
+# khronos_found (whether the tarballs are there) and khronos_reads_settings in the caller.
+function(morvantiquell_khronos_loader version variant folder)
+  set(entry ${khronos_${version}})
+  list(POP_FRONT entry loader loader_hash headers headers_hash reads_settings)
+  set(khronos_reads_settings ${reads_settings} PARENT_SCOPE)
+  set(khronos_found OFF PARENT_SCOPE)
+  if(NOT EXISTS "${MORVANTIQUELL_KHRONOS_SOURCES}/${loader}" OR NOT EXISTS "${MORVANTIQUELL_KHRONOS_SOURCES}/${headers}")
+    return()
+  endif()
+  set(khronos_found ON PARENT_SCOPE)
+  set(prefix "${CMAKE_CURRENT_BINARY_DIR}/khronos-${version}")
+  if(NOT TARGET khronos_headers_${version})
+    ExternalProject_Add(khronos_headers_${version}
+      URL "${MORVANTIQUELL_KHRONOS_SOURCES}/${headers}"
+      URL_HASH "SHA256=${headers_hash}"
+      DOWNLOAD_EXTRACT_TIMESTAMP ON
+      PREFIX "${prefix}/headers-build"
+      CMAKE_ARGS "-DCMAKE_INSTALL_PREFIX=${prefix}/headers")
+  endif()
+  if(WIN32)
+    set(loader_file vulkan-1.dll)
+  else()
+    set(loader_file libvulkan.so.1)
+  endif()
+  ExternalProject_Add(khronos_loader_${version}_${variant}
+    URL "${MORVANTIQUELL_KHRONOS_SOURCES}/${loader}"
+    URL_HASH "SHA256=${loader_hash}"
+    DOWNLOAD_EXTRACT_TIMESTAMP ON
+    PREFIX "${prefix}/loader-${variant}-build"
+    CMAKE_ARGS "-DCMAKE_TOOLCHAIN_FILE=${CMAKE_TOOLCHAIN_FILE}"
+               -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTS=OFF -DENABLE_WERROR=OFF
+               "-DVULKAN_HEADERS_INSTALL_DIR=${prefix}/headers" "-DCMAKE_PREFIX_PATH=${prefix}/headers"
+               "-DVulkanHeaders_DIR=${prefix}/headers/share/cmake/VulkanHeaders" ${ARGN}
+    INSTALL_COMMAND ${CMAKE_COMMAND} -E make_directory "${folder}"
+            COMMAND ${CMAKE_COMMAND} -E copy <BINARY_DIR>/loader/${loader_file} "${folder}"
+    DEPENDS khronos_headers_${version})
+endfunction()
