@@ -1,4 +1,5 @@
-// The program against the installed Khronos loader and Mesa's CPU driver.
+// The program against a real Khronos loader (the installed one, or the one LD_LIBRARY_PATH names)
+// and Mesa's CPU driver.
 //
 // The program's listing is compared with what this process gets from the loader directly, so a
 // program built for another machine, started through an emulator with that machine's loader and
@@ -15,6 +16,8 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -23,39 +26,73 @@
 
 namespace {
 
+using Environment = std::vector<std::pair<std::string, std::string>>;
+
 std::string program;
 std::vector<std::string> launcher;
 
-// The loader's own answer, one name per line, in its order.
-std::string EnumerateDirectly() {
-  void* loader = dlopen("libvulkan.so.1", RTLD_NOW | RTLD_LOCAL);
-  if (loader == nullptr) {
-    return "no loader";
+// The loader's own answer under ENVIRONMENT (set in this process while it is asked), one name per
+// line, in its order; and its version.
+std::string EnumerateDirectly(const Environment& environment = {},
+                              std::uint32_t* version = nullptr) {
+  std::vector<std::optional<std::string>> saved;
+  for (const auto& [name, value] : environment) {
+    const char* old = std::getenv(name.c_str());
+    saved.push_back(old != nullptr ? std::optional<std::string>(old) : std::nullopt);
+    setenv(name.c_str(), value.c_str(), 1);
   }
-  std::string listing;
-  const auto getInstanceProcAddr =
-      reinterpret_cast<PFN_vkGetInstanceProcAddr>(dlsym(loader, "vkGetInstanceProcAddr"));
-  const auto enumerate = reinterpret_cast<PFN_vkEnumerateInstanceLayerProperties>(
-      getInstanceProcAddr(VK_NULL_HANDLE, "vkEnumerateInstanceLayerProperties"));
-  std::uint32_t count = 0;
-  if (enumerate(&count, nullptr) == VK_SUCCESS) {
-    std::vector<VkLayerProperties> layers(count);
-    if (enumerate(&count, layers.data()) == VK_SUCCESS) {
-      for (std::uint32_t i = 0; i < count; ++i) {
-        listing += std::string(layers[i].layerName) + "\n";
+  std::string listing = "no loader";
+  if (void* loader = dlopen("libvulkan.so.1", RTLD_NOW | RTLD_LOCAL)) {
+    listing.clear();
+    const auto getInstanceProcAddr =
+        reinterpret_cast<PFN_vkGetInstanceProcAddr>(dlsym(loader, "vkGetInstanceProcAddr"));
+    const auto enumerate = reinterpret_cast<PFN_vkEnumerateInstanceLayerProperties>(
+        getInstanceProcAddr(VK_NULL_HANDLE, "vkEnumerateInstanceLayerProperties"));
+    std::uint32_t count = 0;
+    if (enumerate(&count, nullptr) == VK_SUCCESS) {
+      std::vector<VkLayerProperties> layers(count);
+      if (enumerate(&count, layers.data()) == VK_SUCCESS) {
+        for (std::uint32_t i = 0; i < count; ++i) {
+          listing += std::string(layers[i].layerName) + "\n";
+        }
       }
     }
+    const auto enumerateVersion = reinterpret_cast<PFN_vkEnumerateInstanceVersion>(
+        getInstanceProcAddr(VK_NULL_HANDLE, "vkEnumerateInstanceVersion"));
+    if (version != nullptr && enumerateVersion != nullptr) {
+      enumerateVersion(version);
+    }
+    dlclose(loader);
   }
-  dlclose(loader);
+  for (std::size_t i = 0; i < saved.size(); ++i) {
+    const char* name = environment[i].first.c_str();
+    saved[i] ? setenv(name, saved[i]->c_str(), 1) : unsetenv(name);
+  }
   return listing;
 }
 
-ProgramResult RunWith(std::vector<std::pair<std::string, std::string>> environment) {
+ProgramResult RunWith(Environment environment) {
   ProgramRun run;
   run.command = launcher;
   run.command.push_back(program);
   run.environment = std::move(environment);
   return RunProgram(run);
+}
+
+void WriteFile(const std::string& path, const std::string& text) {
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+  std::FILE* file = std::fopen(path.c_str(), "w");
+  ASSERT_NE(file, nullptr) << path;
+  std::fputs(text.c_str(), file);
+  std::fclose(file);
+}
+
+// A layer manifest; its library need not exist for the layer to be listed.
+void WriteManifest(const std::string& path, const std::string& name) {
+  WriteFile(path, "{\"file_format_version\":\"1.0.0\",\"layer\":{\"name\":\"" + name +
+                      "\",\"type\":\"GLOBAL\",\"library_path\":\"./libabsent.so\","
+                      "\"api_version\":\"1.0.0\",\"implementation_version\":\"7\","
+                      "\"description\":\"test layer\"}}");
 }
 
 TEST(RealLoader, ListsWhatTheLoaderEnumeratesInItsOrder) {
@@ -70,27 +107,13 @@ TEST(RealLoader, ListsLayersAddedThroughManifests) {
   const std::string folder = MakeTemporaryFolder();
   const std::vector<std::string> names = {"VK_LAYER_MORVANTIQUELL_first",
                                           "VK_LAYER_MORVANTIQUELL_second"};
-  std::vector<std::string> manifests;
   for (const std::string& name : names) {
-    manifests.push_back(folder + "/" + name + ".json");
-    std::FILE* file = std::fopen(manifests.back().c_str(), "w");
-    ASSERT_NE(file, nullptr);
-    std::fprintf(
-        file,
-        "{\"file_format_version\":\"1.0.0\",\"layer\":{\"name\":\"%s\",\"type\":\"GLOBAL\","
-        "\"library_path\":\"./libabsent.so\",\"api_version\":\"1.0.0\","
-        "\"implementation_version\":\"7\",\"description\":\"test layer\"}}",
-        name.c_str());
-    std::fclose(file);
+    WriteManifest(folder + "/" + name + ".json", name);
   }
-  setenv("VK_ADD_LAYER_PATH", folder.c_str(), 1);
-  const std::string expected = EnumerateDirectly();
-  unsetenv("VK_ADD_LAYER_PATH");
-  const ProgramResult result = RunWith({{"VK_ADD_LAYER_PATH", folder}});
-  for (const std::string& manifest : manifests) {
-    std::remove(manifest.c_str());
-  }
-  std::remove(folder.c_str());
+  const Environment environment = {{"VK_ADD_LAYER_PATH", folder}};
+  const std::string expected = EnumerateDirectly(environment);
+  const ProgramResult result = RunWith(environment);
+  std::filesystem::remove_all(folder);
 
   EXPECT_EQ(result.err, "");
   EXPECT_EQ(result.status, 0);
@@ -98,6 +121,82 @@ TEST(RealLoader, ListsLayersAddedThroughManifests) {
   for (const std::string& name : names) {
     EXPECT_NE(result.out.find(name + "\n"), std::string::npos) << name;
   }
+}
+
+// A loader settings file (what Vulkan Configurator writes to turn layers on and off and order
+// them), in HOME: the program lists what the loader enumerates under it. Loader 1.3.239 reads
+// none, and there it changes nothing; later ones came to read it, and every 1.4 loader does, which
+// shows in what it lists (a loader in between is only compared). Layers A to C come through
+// VK_ADD_LAYER_PATH, D and E only through the settings file.
+struct SettingsCase {
+  const char* name;
+  std::vector<std::pair<std::string, std::string>> layers;  // control, layer (or the location)
+  const char* first;   // where the file is read: the first layer listed,
+  const char* last;    // the last one,
+  const char* absent;  // and one not listed
+};
+
+TEST(RealLoader, ListsWhatALoaderSettingsFileLeaves) {
+  const SettingsCase cases[] = {
+      {"turns a layer off", {{"off", "B"}, {"unordered_layer_location", ""}}, "", "", "B"},
+      {"turns one on and first", {{"on", "D"}, {"unordered_layer_location", ""}}, "D", "", ""},
+      {"leaves the rest to unordered_layer_location",
+       {{"on", "D"}, {"unordered_layer_location", ""}, {"on", "E"}},
+       "D",
+       "E",
+       ""},
+  };
+  const std::string folder = MakeTemporaryFolder();
+  const auto layer = [](const std::string& letter) { return "VK_LAYER_MORVANTIQUELL_" + letter; };
+  const auto manifest = [&](const std::string& letter) {
+    return folder + (letter < "D" ? "/added/" : "/own/") + letter + ".json";
+  };
+  for (const char* letter : {"A", "B", "C", "D", "E"}) {
+    WriteManifest(manifest(letter), layer(letter));
+  }
+  const std::string home = folder + "/home";
+  const Environment environment = {{"VK_ADD_LAYER_PATH", folder + "/added"},
+                                   {"HOME", home},
+                                   {"XDG_DATA_HOME", home + "/.local/share"}};
+  std::uint32_t version = 0;
+  const std::string without = EnumerateDirectly(environment, &version);
+  const bool reads = version >= VK_MAKE_API_VERSION(0, 1, 4, 0);
+  const bool ignores = version <= VK_MAKE_API_VERSION(0, 1, 3, 239);
+
+  for (const SettingsCase& settings : cases) {
+    SCOPED_TRACE(settings.name);
+    std::string entries;
+    for (const auto& [control, letter] : settings.layers) {
+      entries += (entries.empty() ? "" : ",") + ("{\"control\":\"" + control + "\"");
+      if (!letter.empty()) {
+        entries += ",\"name\":\"" + layer(letter) + "\",\"path\":\"" + manifest(letter) +
+                   "\",\"treat_as_implicit_manifest\":false";
+      }
+      entries += "}";
+    }
+    WriteFile(home + "/.local/share/vulkan/loader_settings.d/vk_loader_settings.json",
+              "{\"file_format_version\":\"1.0.1\",\"settings\":{\"layers\":[" + entries + "]}}");
+    const std::string expected = EnumerateDirectly(environment);
+    const ProgramResult result = RunWith(environment);
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, expected);
+    if (ignores) {
+      EXPECT_EQ(result.out, without);
+    }
+    if (reads && *settings.first != '\0') {
+      EXPECT_EQ(result.out.rfind(layer(settings.first) + "\n", 0), 0U) << result.out;
+    }
+    if (reads && *settings.last != '\0') {
+      const std::string line = "\n" + layer(settings.last) + "\n";
+      EXPECT_EQ(result.out.find(line), result.out.size() - line.size()) << result.out;
+    }
+    if (reads && *settings.absent != '\0') {
+      EXPECT_NE(without.find(layer(settings.absent) + "\n"), std::string::npos) << without;
+      EXPECT_EQ(result.out.find(layer(settings.absent) + "\n"), std::string::npos) << result.out;
+    }
+  }
+  std::filesystem::remove_all(folder);
 }
 
 TEST(RealLoader, ReportsCreationRefusedWithoutADriver) {
