@@ -37,7 +37,8 @@ top=$(basename "$zip" .zip)
 [[ "$top" == *-windows-$machine ]] || fail "$top.zip is not named for windows-$machine"
 (cd "$work" && cmake -E tar xf "$zip")
 files=$(cd "$work/$top" && find . -type f | sort | tr '\n' ' ')
-expected="./LICENSE.txt ./README.txt ./bin/morvantiquell.dll ./bin/morvantiquell.exe \
+pages=$(cd "$here/../.." && printf './%s ' docs/*.md)
+expected="./LICENSE.txt ./README.txt ./bin/morvantiquell.dll ./bin/morvantiquell.exe $pages\
 ./include/morvantiquell/layer_query.h ./lib/cmake/Morvantiquell/MorvantiquellConfig.cmake \
 ./lib/cmake/Morvantiquell/MorvantiquellConfigVersion.cmake \
 ./lib/cmake/Morvantiquell/MorvantiquellTargets-release.cmake \
@@ -45,7 +46,7 @@ expected="./LICENSE.txt ./README.txt ./bin/morvantiquell.dll ./bin/morvantiquell
 [ "$files" = "$expected" ] || fail "$(basename "$zip") holds: $files"
 twice=$(cmake -E tar tf "$zip" | sort | uniq -d | tr '\n' ' ')
 [ -z "$twice" ] || fail "$(basename "$zip") lists more than once: $twice"
-for text in README.txt LICENSE.txt; do
+for text in README.txt LICENSE.txt ${pages//.\//}; do
   [ "$(grep -c $'\r$' "$work/$top/$text")" = "$(wc -l <"$work/$top/$text")" ] ||
     fail "$text has lines that do not end in CR LF"
 done
