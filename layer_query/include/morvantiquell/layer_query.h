@@ -30,7 +30,7 @@
  * when memory has run out. They go to C's stderr stream, each flushed at once. Neither function
  * throws a C++ exception.
  *
- * Not thread-safe with respect to the loader's own global state: call it from one thread.
+ * Call it from one thread at a time: two queries at once would share the loader's global state.
  */
 
 #include <stdint.h>
