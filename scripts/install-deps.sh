@@ -17,8 +17,10 @@
 # What is there is judged by what the build looks for, not by package names: where everything is,
 # nothing is installed and no package manager is needed. What is missing is installed with the
 # first of apt-get, dnf, zypper, pacman and apk on the PATH, as root or through sudo, and looked
-# for again afterwards. Prints nothing on standard output.
+# for again afterwards. Prints nothing on standard output. (INSTALL_DEPS_ROOT names another
+# folder than / to look for the files below, for the tests.)
 set -euo pipefail
+root=${INSTALL_DEPS_ROOT:-}
 
 purpose=${1:-run}
 case "$purpose" in
@@ -31,6 +33,9 @@ case "$purpose" in
 esac
 
 # Each need, what every package manager calls it (names joined by commas), and what it is.
+# openSUSE: pkg-config is Leap's package; Tumbleweed's pkgconf-pkg-config provides it, and zypper
+# takes a name that no package has as something a package provides. GoogleTest's CMake package is
+# in gmock.
 managers=(apt-get dnf zypper pacman apk)
 declare -A names description
 while read -r need row; do
@@ -49,8 +54,8 @@ headers     libvulkan-dev            vulkan-headers      vulkan-headers      vul
 loader      libvulkan1               vulkan-loader       libvulkan1          vulkan-icd-loader  vulkan-loader       the Vulkan loader (libvulkan.so.1)
 driver      mesa-vulkan-drivers      mesa-vulkan-drivers libvulkan_lvp       vulkan-swrast      mesa-vulkan-swrast  a Vulkan driver
 cpu-driver  mesa-vulkan-drivers      mesa-vulkan-drivers libvulkan_lvp       vulkan-swrast      mesa-vulkan-swrast  Mesa's Vulkan CPU driver (lavapipe)
-pkg-config  pkg-config               pkgconf-pkg-config  pkgconf-pkg-config  pkgconf            pkgconf             pkg-config
-googletest  googletest               gtest-devel         googletest-devel    gtest              gtest-dev           GoogleTest
+pkg-config  pkg-config               pkgconf-pkg-config  pkg-config          pkgconf            pkgconf             pkg-config
+googletest  googletest               gtest-devel         gtest,gmock         gtest              gtest-dev           GoogleTest
 valgrind    valgrind                 valgrind            valgrind            valgrind           valgrind            valgrind
 clang-tools clang-format,clang-tidy  clang-tools-extra   clang-tools         clang              clang-extra-tools   clang-format and clang-tidy
 binutils    binutils                 binutils            binutils            binutils           binutils            binutils (readelf, nm, objdump)
@@ -64,7 +69,9 @@ if [ "$purpose" = test ] && command -v dpkg >/dev/null && command -v apt-get >/d
   debian_packages+=(dpkg-dev lintian strip-nondeterminism rpm rpmlint)
   # Wine on other machines cannot run x86-64 programs, and an arm64 machine builds for itself.
   if [ "$(dpkg --print-architecture)" = amd64 ]; then
-    debian_packages+=(g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev clang-14 lld llvm-14
+    # clang-tools brings clang-cl (as clang-cl-N), llvm llvm-dlltool and lld lld-link, each at
+    # the release's own version.
+    debian_packages+=(g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev clang-tools lld llvm
       wine64 xvfb xauth gcc-mingw-w64-i686 g++-mingw-w64-i686-posix wine32:i386
       g++-aarch64-linux-gnu qemu-user libvulkan1:arm64 mesa-vulkan-drivers:arm64)
     architectures+=(i386 arm64)
@@ -115,7 +122,7 @@ cmake_found() { grep -qx "$1" "$work/probe/found"; }
 
 has_icd() {
   local folder
-  for folder in /usr/share/vulkan/icd.d /usr/local/share/vulkan/icd.d /etc/vulkan/icd.d; do
+  for folder in "$root"{/usr,/usr/local}/share/vulkan/icd.d "$root/etc/vulkan/icd.d"; do
     compgen -G "$folder/$1" >/dev/null && return 0
   done
   return 1
@@ -140,21 +147,22 @@ has() {
       if cmake_answers; then
         cmake_found headers
       else
-        [ -f /usr/include/vulkan/vulkan.h ] || [ -f /usr/local/include/vulkan/vulkan.h ]
+        [ -f "$root/usr/include/vulkan/vulkan.h" ] || [ -f "$root/usr/local/include/vulkan/vulkan.h" ]
       fi
       ;;
     # The dynamic linker's own answer: it reports what it cannot preload.
     loader) [ -z "$(LD_PRELOAD=libvulkan.so.1 env -u LD_PRELOAD true 2>&1)" ] ;;
     driver) has_icd '*.json' ;;
-    cpu-driver) has_icd "lvp_icd.$(uname -m).json" ;;
+    # Mesa 22 names the manifest for the machine; Mesa 25 does not.
+    cpu-driver) has_icd "lvp_icd.$(uname -m).json" || has_icd lvp_icd.json ;;
     googletest)
       # Debian's sources, which the tests build themselves, or else GoogleTest's CMake package.
-      if [ -f /usr/src/googletest/CMakeLists.txt ]; then
+      if [ -f "$root/usr/src/googletest/CMakeLists.txt" ]; then
         true
       elif cmake_answers; then
         cmake_found googletest
       else
-        [ -f /usr/include/gtest/gtest.h ]
+        [ -f "$root/usr/include/gtest/gtest.h" ]
       fi
       ;;
     clang-tools) command -v clang-format >/dev/null && command -v clang-tidy >/dev/null ;;

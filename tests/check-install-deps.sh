@@ -1,47 +1,60 @@
 #!/usr/bin/env bash
-# scripts/install-deps.sh as on other distributions: run with a PATH without Debian's apt and dpkg
-# programs and without what a row hides, with a stand-in for the row's package manager that
-# records what it is asked. Each row: the purpose, the manager (- for none), what is hidden
-# (programs, or libvulkan.so.1 by a broken copy ahead of the real one), and the stand-in's calls,
-# or the one line the script must print and fail with where there is no manager.
-#   check-install-deps.sh
+# scripts/install-deps.sh as on other distributions, in a world of the test's own, the same on
+# any host: stand-ins for the programs it looks for (compilers that compile anything, a CMake that
+# says it is 3.25 and configures nothing, and the rest), the files it looks for below a root of
+# their own (the Vulkan headers, GoogleTest's sources, lavapipe's manifest under Mesa 25's name),
+# a loader that is the build's stand-in, and a stand-in for the row's package manager that records
+# what it is asked; Debian's apt and dpkg programs are not there. Each row: the purpose, the
+# manager (- for none), what is hidden (programs, files, or libvulkan.so.1 by a broken copy), and
+# the stand-in's calls, or the one line the script must print and fail with where there is no
+# manager.
+#   check-install-deps.sh STAND_IN_LOADER_FOLDER
 set -euo pipefail
 script=$(realpath "$(dirname "$0")/../scripts/install-deps.sh")
+stand_in=$(realpath "$1")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir "$work/broken-loader"
 echo "not a library" >"$work/broken-loader/libvulkan.so.1"
+tools=(c++ g++ clang++ cc gcc clang make cmake pkg-config valgrind clang-format clang-tidy readelf nm objdump)
+declare -A files=([vulkan.h]=usr/include/vulkan/vulkan.h [googletest]=usr/src/googletest/CMakeLists.txt
+  [lvp_icd.json]=usr/share/vulkan/icd.d/lvp_icd.json)
 
-# A folder of links to every program on this PATH but Debian's package tools and NAME...
-path_without() {
-  local folder=$1 directory
-  shift
-  mkdir -p "$folder"
-  IFS=: read -r -a directories <<<"$PATH"
-  for directory in "${directories[@]}"; do
-    [ -d "$directory" ] && cp -sn "$directory"/* "$folder/" 2>/dev/null || true
-  done
-  (cd "$folder" && rm -f apt apt-* dpkg dpkg-* "$@")
-}
+# Every other program on this PATH, as links.
+mkdir "$work/bin"
+IFS=: read -r -a directories <<<"$PATH"
+for directory in "${directories[@]}"; do
+  [ -d "$directory" ] && cp -sn "$directory"/* "$work/bin/" 2>/dev/null || true
+done
+(cd "$work/bin" && rm -f apt apt-* dpkg dpkg-* "${tools[@]}")
 
 failed=0
 while IFS='|' read -r purpose manager hidden expected; do
   read -r purpose manager hidden <<<"$purpose $manager $hidden"
   expected=${expected# }
-  bin="$work/without-${hidden//,/-}"
-  read -r -a hide <<<"${hidden//,/ }"
-  [ -d "$bin" ] || path_without "$bin" "${hide[@]}"
-  library_path=""
-  [[ ",$hidden," = *,libvulkan.so.1,* ]] && library_path="$work/broken-loader"
   row="$work/row"
   rm -rf "$row"
-  mkdir -p "$row/manager"
+  mkdir -p "$row/manager" "$row/tools"
+  for tool in "${tools[@]}"; do
+    [[ ",$hidden," = *,$tool,* ]] && continue
+    case $tool in
+      cmake) printf '#!/bin/sh\n[ "$1" = --version ] && echo "cmake version 3.25.1"\n' ;;
+      *) printf '#!/bin/sh\nexit 0\n' ;;
+    esac >"$row/tools/$tool"
+  done
+  for file in "${!files[@]}"; do
+    [[ ",$hidden," = *,$file,* ]] && continue
+    mkdir -p "$(dirname "$row/root/${files[$file]}")" && touch "$row/root/${files[$file]}"
+  done
+  library_path=$stand_in
+  [[ ",$hidden," = *,libvulkan.so.1,* ]] && library_path="$work/broken-loader"
   if [ "$manager" != - ]; then
     printf '#!/bin/sh\necho "${0##*/} $*" >>"%s"\n' "$row/asked" >"$row/manager/$manager"
-    chmod +x "$row/manager/$manager"
   fi
+  chmod +x "$row"/manager/* "$row"/tools/* 2>/dev/null || true
   status=0
-  said=$(PATH="$row/manager:$bin" LD_LIBRARY_PATH="$library_path" "$script" "$purpose" 2>&1 >/dev/null) || status=$?
+  said=$(env -u CC -u CXX PATH="$row/manager:$row/tools:$work/bin" LD_LIBRARY_PATH="$library_path" \
+    INSTALL_DEPS_ROOT="$row/root" "$script" "$purpose" 2>&1 >/dev/null) || status=$?
   if [ "$manager" = - ]; then
     actual="$said (status $status)"
   else
@@ -61,8 +74,8 @@ run  | zypper  | cmake | zypper --non-interactive install cmake
 run  | pacman  | cmake | pacman -S --needed --noconfirm cmake
 run  | apk     | cmake | apk add cmake
 run  | -       | cmake | missing: CMake 3.25 or later (none of apt-get, dnf, zypper, pacman and apk is on the PATH to install it with; install it, then run this again) (status 1)
-test | dnf     | c++,g++,clang++,make,libvulkan.so.1,pkg-config,valgrind,clang-tidy,readelf | dnf install -y gcc-c++ make vulkan-loader pkgconf-pkg-config valgrind clang-tools-extra binutils
-test | zypper  | c++,g++,clang++,make,libvulkan.so.1,pkg-config,valgrind,clang-tidy,readelf | zypper --non-interactive install gcc-c++ make libvulkan1 pkgconf-pkg-config valgrind clang-tools binutils
+test | dnf     | c++,g++,clang++,make,vulkan.h,libvulkan.so.1,lvp_icd.json,pkg-config,googletest,valgrind,clang-tidy,readelf | dnf install -y gcc-c++ make vulkan-headers vulkan-loader mesa-vulkan-drivers pkgconf-pkg-config gtest-devel valgrind clang-tools-extra binutils
+test | zypper  | c++,g++,clang++,make,vulkan.h,libvulkan.so.1,lvp_icd.json,pkg-config,googletest,valgrind,clang-tidy,readelf | zypper --non-interactive install gcc-c++ make vulkan-headers libvulkan1 libvulkan_lvp pkg-config gtest gmock valgrind clang-tools binutils
 test | pacman  | c++,g++,clang++,make,libvulkan.so.1,pkg-config,valgrind,clang-tidy,readelf | pacman -S --needed --noconfirm gcc make vulkan-icd-loader pkgconf valgrind clang binutils
 test | apk     | c++,g++,clang++,make,libvulkan.so.1,pkg-config,valgrind,clang-tidy,readelf | apk add g++ musl-dev make vulkan-loader pkgconf valgrind clang-extra-tools binutils
 TABLE
