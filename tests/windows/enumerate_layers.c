@@ -1,15 +1,18 @@
 /* The Vulkan loader's own answer, to compare the program with: loads the vulkan-1.dll beside
- * this program, asks it for the instance layers without an instance, and prints every name on
+ * this program (or else the system's), asks it for the instance layers, and prints every name on
  * its own line through a text stream (CR LF). Exit status 1 when the loader or its enumeration
- * fails. */
+ * fails. With --instance it first asks for a Vulkan 1.0 instance with nothing enabled, as the
+ * program does, and where the loader refuses it says so as the program does.
+ *   enumerate_layers [--instance] */
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <windows.h>
 #define VK_NO_PROTOTYPES
 #include <vulkan/vulkan.h>
 
-int main(void) {
+int main(int argc, char** argv) {
   HMODULE loader = LoadLibraryExA("vulkan-1.dll", NULL, LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
   if (loader == NULL) {
     fputs("no vulkan-1.dll beside the program\n", stderr);
@@ -18,6 +21,23 @@ int main(void) {
   int status = 1;
   PFN_vkGetInstanceProcAddr getInstanceProcAddr =
       (PFN_vkGetInstanceProcAddr)(void (*)(void))GetProcAddress(loader, "vkGetInstanceProcAddr");
+  VkInstance instance = VK_NULL_HANDLE;
+  if (argc > 1 && strcmp(argv[1], "--instance") == 0 && getInstanceProcAddr != NULL) {
+    PFN_vkCreateInstance create =
+        (PFN_vkCreateInstance)getInstanceProcAddr(VK_NULL_HANDLE, "vkCreateInstance");
+    VkApplicationInfo application = {0};
+    application.sType = VK_STRUCTURE_TYPE_APPLICATION_INFO;
+    application.apiVersion = VK_API_VERSION_1_0;
+    VkInstanceCreateInfo info = {0};
+    info.sType = VK_STRUCTURE_TYPE_INSTANCE_CREATE_INFO;
+    info.pApplicationInfo = &application;
+    VkResult result = create(&info, NULL, &instance);
+    if (result != VK_SUCCESS) {
+      fprintf(stderr, "vkCreateInstance failed with error code '%d'\n", (int)result);
+      FreeLibrary(loader);
+      return 1;
+    }
+  }
   PFN_vkEnumerateInstanceLayerProperties enumerate =
       getInstanceProcAddr == NULL ? NULL
                                   : (PFN_vkEnumerateInstanceLayerProperties)getInstanceProcAddr(
@@ -35,6 +55,9 @@ int main(void) {
   }
   if (status != 0) {
     fputs("the loader's enumeration failed\n", stderr);
+  }
+  if (instance != VK_NULL_HANDLE) {
+    ((PFN_vkDestroyInstance)getInstanceProcAddr(instance, "vkDestroyInstance"))(instance, NULL);
   }
   FreeLibrary(loader);
   return status;
