@@ -72,14 +72,21 @@ exports=$(x86_64-w64-mingw32-objdump -p "$work/$top/bin/morvantiquell.dll" |
 [ "$exports" = "QueryInstanceLayers ReleaseInstanceLayerList " ] ||
   fail "morvantiquell.dll exports more or less than the API: $exports"
 
-# The MSVC-ABI consumer beside the DLL and the stand-in loader, as a user's program would sit.
+# The MSVC-ABI consumer beside the DLL and the stand-in loader, as a user's program would sit,
+# built with LLVM's tools at whatever version is installed: each under its plain name, or else
+# the newest of NAME-N on the PATH (Debian ships clang-cl only so).
+llvm_tool() {
+  command -v "$1" || compgen -c "$1-" | grep -xE "$1-[0-9]+" | sort -uV | tail -n 1 | grep . ||
+    { echo "no $1 (nor $1-N) on the PATH" >&2; echo false; }
+}
+clang_cl=$(llvm_tool clang-cl) dlltool=$(llvm_tool llvm-dlltool) lld_link=$(llvm_tool lld-link)
 bin="$work/$top/bin"
-clang-cl-14 --target=$target /nologo /c /O2 /W4 /WX /GS- /X -Xclang -ffreestanding \
+"$clang_cl" --target=$target /nologo /c /O2 /W4 /WX /GS- /X -Xclang -ffreestanding \
   /DMORVANTIQUELL_SHARED "/I$work/$top/include" "/Fo$work/consumer.obj" -- "$here/msvc_consumer.c"
 printf 'LIBRARY kernel32.dll\nEXPORTS\n' >"$work/kernel32.def"
 printf '%s\n' "${kernel32[@]}" >>"$work/kernel32.def"
-llvm-dlltool-14 -m $dlltool_machine -k -d "$work/kernel32.def" -l "$work/kernel32.lib"
-lld-link /nologo "${link_options[@]}" /entry:mainCRTStartup /subsystem:console /nodefaultlib \
+"$dlltool" -m $dlltool_machine -k -d "$work/kernel32.def" -l "$work/kernel32.lib"
+"$lld_link" /nologo "${link_options[@]}" /entry:mainCRTStartup /subsystem:console /nodefaultlib \
   "/out:$bin/consumer.exe" "$work/consumer.obj" "$work/$top/lib/morvantiquell.lib" "$work/kernel32.lib" ||
   fail "the MSVC-ABI consumer does not link against $top/lib/morvantiquell.lib"
 ran=""
