@@ -92,7 +92,8 @@ case "${made[0]:-}" in
     fi
     rpm_package morvantiquell "${program[@]/#/usr/}" usr/share/doc/morvantiquell/README.md usr/share/licenses/morvantiquell/LICENSE
     rpm_package morvantiquell-devel "${development[@]/#/usr/}" usr/share/licenses/morvantiquell-devel/LICENSE
-    report=$(rpmlint "$packages"/*."$arch".rpm 2>&1 || true)
+    report=$(rpmlint -r "$here/../../packaging/rpmlintrc" --ignore-unused-rpmlintrc \
+      "$packages"/*."$arch".rpm 2>&1 || true)
     grep -E ': [EW]: ' <<<"$report" || true
     if grep -E ': E: ' <<<"$report" | grep -qv ': E: no-signature'; then fail "rpmlint reports errors"; fi
     ;;
