@@ -102,15 +102,18 @@ int main(int argc, char** argv) {
     }
   }
 
-  const auto median = [](const Command& command, double Sample::*field) {
+  using Field = double Sample::*;  // seconds or peakMiB
+  const auto median = [](const Command& command, Field field) {
     std::vector<double> values;
+    values.reserve(command.samples.size());
     for (const Sample& sample : command.samples) {
       values.push_back(sample.*field);
     }
     return Median(values);
   };
-  const auto medianRatio = [](const Command& a, const Command& b, double Sample::*field) {
+  const auto medianRatio = [](const Command& a, const Command& b, Field field) {
     std::vector<double> ratios;
+    ratios.reserve(a.samples.size());
     for (std::size_t i = 0; i < a.samples.size(); ++i) {
       ratios.push_back(a.samples[i].*field / b.samples[i].*field);
     }

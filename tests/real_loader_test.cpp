@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <utility>
@@ -66,7 +67,11 @@ std::string EnumerateDirectly(const Environment& environment = {},
   }
   for (std::size_t i = 0; i < saved.size(); ++i) {
     const char* name = environment[i].first.c_str();
-    saved[i] ? setenv(name, saved[i]->c_str(), 1) : unsetenv(name);
+    if (const std::optional<std::string>& old = saved[i]) {
+      setenv(name, old->c_str(), 1);
+    } else {
+      unsetenv(name);
+    }
   }
   return listing;
 }
@@ -81,10 +86,9 @@ ProgramResult RunWith(Environment environment) {
 
 void WriteFile(const std::string& path, const std::string& text) {
   std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-  std::FILE* file = std::fopen(path.c_str(), "w");
-  ASSERT_NE(file, nullptr) << path;
-  std::fputs(text.c_str(), file);
-  std::fclose(file);
+  std::ofstream file(path);
+  file << text;
+  ASSERT_TRUE(file) << path;
 }
 
 // A layer manifest; its library need not exist for the layer to be listed.

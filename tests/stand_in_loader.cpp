@@ -225,7 +225,7 @@ VKAPI_ATTR VkResult VKAPI_CALL EnumerateInstanceLayerProperties(std::uint32_t* c
   std::string state = "null";
   if (properties != nullptr) {
     const auto* bytes = reinterpret_cast<const unsigned char*>(properties);
-    const bool zero = std::all_of(bytes, bytes + std::size_t{*count} * sizeof *properties,
+    const bool zero = std::all_of(bytes, bytes + (std::size_t{*count} * sizeof *properties),
                                   [](unsigned char b) { return b == 0; });
     state = zero ? "zeroed" : "dirty";
   }
@@ -263,11 +263,14 @@ bool Hidden(const char* name) {
 // exceptions would be lost each time the stand-in is unloaded: give it back then, so that the
 // leak checkers see nothing.
 #if defined(__GLIBCXX__) && !defined(_WIN32)
-namespace __gnu_cxx {       // NOLINT(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
-void __freeres() noexcept;  // NOLINT(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
+namespace __gnu_cxx {  // NOLINT(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
+// NOLINTNEXTLINE(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp,misc-use-internal-linkage)
+void __freeres() noexcept;
 }  // namespace __gnu_cxx
 
-__attribute__((destructor)) static void ReleaseRuntimePool() { __gnu_cxx::__freeres(); }
+namespace {
+__attribute__((destructor)) void ReleaseRuntimePool() { __gnu_cxx::__freeres(); }
+}  // namespace
 #endif
 
 // The build without the entry point exports the same function under another name.
