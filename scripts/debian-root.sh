@@ -1,0 +1,81 @@
+#!/usr/bin/env bash
+# Runs a command in a minimal root of another Debian release, with this working tree bound in (and
+# ../shared beside it, where it is there), so that the suites can be run against that release's
+# compilers, CMake, Wine and packages. Needs root.
+#   scripts/debian-root.sh [RELEASE [COMMAND...]]   RELEASE: trixie (the default), sid, ...
+#                                                   COMMAND: ./test.sh (the default), run in the tree
+# The root is made with debootstrap from the Debian archive that apt uses here, the first time, and
+# kept for the next run in $MORVANTIQUELL_ROOTS (by default ~/.cache/morvantiquell/roots); what
+# install-deps.sh installs in it stays there too. Inside, the tree's build/ folder is the root's
+# own, so that builds of this machine and of the root never mix. Whatever is mounted is unmounted
+# when the command ends, also when it is interrupted. The exit status is the command's.
+set -euo pipefail
+release=${1:-trixie}
+shift || true
+[ $# -gt 0 ] || set -- ./test.sh
+tree=$(git -C "$(dirname "$0")" rev-parse --show-toplevel)
+roots=${MORVANTIQUELL_ROOTS:-$HOME/.cache/morvantiquell/roots}
+root=$roots/$release
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "$0: making and entering a Debian root needs root" >&2
+  exit 1
+fi
+
+mounted=()
+unmount_all() {
+  local index
+  for ((index = ${#mounted[@]} - 1; index >= 0; index--)); do
+    umount "${mounted[index]}" 2>/dev/null || umount -l "${mounted[index]}"
+  done
+  mounted=()
+}
+# Whatever a broken earlier run left mounted below FOLDER, so that it can be removed.
+unmount_below() {
+  { findmnt -rn -o TARGET | grep -E "^$1(/|$)" || true; } | sort -r | xargs -r -n 1 umount -l
+}
+trap unmount_all EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
+if [ ! -x "$root/usr/bin/apt-get" ]; then
+  command -v debootstrap >/dev/null || apt-get install -y -q debootstrap >&2
+  # The archive apt uses here (a snapshot may serve every release under one address).
+  mirror=${MORVANTIQUELL_DEBIAN_MIRROR:-$(apt-get indextargets --format '$(SITE)' 'Created-By: Packages' |
+    grep -v -- -security | head -n 1)}
+  partial=$root.partial
+  unmount_below "$partial"
+  rm -rf --one-file-system "$partial"
+  mkdir -p "$partial"
+  echo "making a $release root in $root from $mirror" >&2
+  debootstrap --variant=minbase --include=git,ca-certificates "$release" "$partial" "$mirror" >&2
+  unmount_below "$partial"
+  # The archive may be a snapshot whose Release files are past their validity date.
+  echo 'Acquire::Check-Valid-Until "false";' >"$partial/etc/apt/apt.conf.d/99snapshot"
+  mv "$partial" "$root"
+fi
+cp -L /etc/resolv.conf "$root/etc/resolv.conf"
+
+bind() { # bind SOURCE TARGET_IN_ROOT
+  mkdir -p "$root$2"
+  mount --bind "$1" "$root$2"
+  mounted+=("$root$2")
+}
+unmount_below "$root"
+bind /proc /proc
+bind /sys /sys
+bind /dev /dev
+bind /dev/pts /dev/pts
+[ -d /dev/shm ] && bind /dev/shm /dev/shm
+bind "$tree" "$tree"
+mkdir -p "$root/var/cache/morvantiquell/build$tree"
+bind "$root/var/cache/morvantiquell/build$tree" "$tree/build"
+shared=$(dirname "$tree")/shared
+[ -d "$shared" ] && bind "$shared" "$shared"
+
+# A clean environment: the root's own paths, nothing of this machine's display or tools.
+status=0
+chroot "$root" /usr/bin/env -i HOME=/root LANG=C.UTF-8 TERM="${TERM:-dumb}" ${CI:+CI="$CI"} \
+  PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
+  sh -c 'cd "$1" && shift && exec "$@"' sh "$tree" "$@" || status=$?
+exit "$status"
