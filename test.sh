@@ -68,8 +68,8 @@ rows=(
   "rpm-arm64            cross,rpm   linux-arm64"
   "linux-x64-tarball    x86-64      release"
   "linux-arm64-tarball  cross       linux-arm64"
-  "windows-x64          cross       -"
-  "windows-x86          cross       -"
+  "windows-x64-zip      cross       -"
+  "windows-x86-zip      cross       -"
 )
 release=()
 for row in "${rows[@]}"; do
@@ -116,10 +116,16 @@ mapfile -t sources < <(find layer_query console platform tests bench -name '*.cp
 step clang-format --dry-run --Werror "${sources[@]}"
 # The package consumers build in projects of their own, against an installed copy.
 mapfile -t units < <(printf '%s\n' "${sources[@]}" | grep -E '\.(cpp|c)$' | grep -vE '^tests/(package|windows)/')
-# clang-tidy counts, on standard error, the warnings it did not show (those in system headers);
-# its findings, and the count of those it did show, still come through.
-tidy() { clang-tidy "$@" 2> >(grep -vE '^[0-9]+ warnings? generated\.$' >&2); }
-step tidy -p build/release --quiet "${units[@]}"
+# A clang-tidy for each file, as many at once as there are processors. The lines that only say
+# which file runs, and clang-tidy's count of the warnings it did not show (those in system
+# headers), are left out; its findings, and the count of those it did show, come through, without
+# the colours run-clang-tidy 14 asks for.
+tidy() {
+  run-clang-tidy -quiet -p build/release "${units[@]/#/^$PWD/}" 2>&1 | sed -E 's/\x1b\[[0-9;]*m//g' |
+    grep -vE '^([0-9]+ warnings? generated\.$|\[[0-9]+/[0-9]+\] Processing file |Running clang-tidy |\S*clang-tidy(-[0-9]+)? )'
+  return "${PIPESTATUS[0]}"
+}
+step tidy
 
 if [ ${#failed[@]} -ne 0 ]; then
   printf 'FAILED: %s\n' "${failed[@]}"

@@ -4,8 +4,8 @@
 #                          Vulkan loader and, where none is installed, a Vulkan driver
 #   install-deps.sh test   all of that, Mesa's CPU driver in any case (the tests run against it,
 #                          GPU or not), pkg-config, GoogleTest, valgrind, clang-format and
-#                          clang-tidy and binutils. On Debian and Ubuntu also dpkg-dev and lintian
-#                          for the Debian packages, rpm and rpmlint for the RPM packages,
+#                          clang-tidy, binutils and ccache. On Debian and Ubuntu also dpkg-dev
+#                          and lintian for the Debian packages, rpm and rpmlint for the RPM packages,
 #                          strip-nondeterminism (the packages the same whoever makes them) and, on
 #                          an x86-64 machine, what builds and runs the programs for other machines:
 #                          for Windows x64 and x86 the MinGW-w64 cross compilers, llvm-dlltool (the
@@ -25,7 +25,7 @@ root=${INSTALL_DEPS_ROOT:-}
 purpose=${1:-run}
 case "$purpose" in
   run) needs=(compiler make cmake headers loader driver) ;;
-  test) needs=(compiler make cmake headers loader cpu-driver pkg-config googletest valgrind clang-tools binutils) ;;
+  test) needs=(compiler make cmake headers loader cpu-driver pkg-config googletest valgrind clang-tools binutils ccache) ;;
   *)
     echo "usage: $0 run|test" >&2
     exit 2
@@ -59,6 +59,7 @@ googletest  googletest               gtest-devel         gtest,gmock         gte
 valgrind    valgrind                 valgrind            valgrind            valgrind           valgrind            valgrind
 clang-tools clang-format,clang-tidy  clang-tools-extra   clang-tools         clang              clang-extra-tools   clang-format and clang-tidy
 binutils    binutils                 binutils            binutils            binutils           binutils            binutils (readelf, nm, objdump)
+ccache      ccache                   ccache              ccache              ccache             ccache              ccache
 TABLE
 
 # Debian's own route for the Debian package checks and the cross builds, judged by package name:
@@ -140,7 +141,7 @@ has() {
         printf '#include <stdio.h>\nint main(void) { return puts("") < 0; }\n' |
           "$compiler" -x c - -o "$work/compiled" 2>/dev/null
       ;;
-    make | valgrind | pkg-config) command -v "$1" >/dev/null ;;
+    make | valgrind | pkg-config | ccache) command -v "$1" >/dev/null ;;
     cmake) cmake_is_recent ;;
     headers)
       # Where CMake cannot be asked yet: where distributions and `make install` put them.
@@ -165,7 +166,7 @@ has() {
         [ -f "$root/usr/include/gtest/gtest.h" ]
       fi
       ;;
-    clang-tools) command -v clang-format >/dev/null && command -v clang-tidy >/dev/null ;;
+    clang-tools) command -v clang-format >/dev/null && command -v run-clang-tidy >/dev/null ;;
     binutils) command -v readelf >/dev/null && command -v nm >/dev/null && command -v objdump >/dev/null ;;
   esac
 }

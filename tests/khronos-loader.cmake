@@ -22,12 +22,15 @@ include(ExternalProject)
 #   morvantiquell_khronos_loader(VERSION VARIANT FOLDER [CMAKE_ARGUMENT...])
 # Builds the loader of VERSION (an external project of its own, khronos_loader_VERSION_VARIANT,
 # made once per build folder) and copies it into FOLDER under the loader's file name. Sets
-# khronos_found (whether the tarballs are there) and khronos_reads_settings in the caller.
+# khronos_found (whether the tarballs are there), khronos_missing (what says they are not) and
+# khronos_reads_settings in the caller.
 function(morvantiquell_khronos_loader version variant folder)
   set(entry ${khronos_${version}})
   list(POP_FRONT entry loader loader_hash headers headers_hash reads_settings)
   set(khronos_reads_settings ${reads_settings} PARENT_SCOPE)
   set(khronos_found OFF PARENT_SCOPE)
+  set(khronos_missing "no Khronos loader ${version} sources in ${MORVANTIQUELL_KHRONOS_SOURCES} (MORVANTIQUELL_KHRONOS_SOURCES)"
+    PARENT_SCOPE)
   if(NOT EXISTS "${MORVANTIQUELL_KHRONOS_SOURCES}/${loader}" OR NOT EXISTS "${MORVANTIQUELL_KHRONOS_SOURCES}/${headers}")
     return()
   endif()
@@ -41,11 +44,6 @@ function(morvantiquell_khronos_loader version variant folder)
       PREFIX "${prefix}/headers-build"
       CMAKE_ARGS "-DCMAKE_INSTALL_PREFIX=${prefix}/headers")
   endif()
-  if(WIN32)
-    set(loader_file vulkan-1.dll)
-  else()
-    set(loader_file libvulkan.so.1)
-  endif()
   ExternalProject_Add(khronos_loader_${version}_${variant}
     URL "${MORVANTIQUELL_KHRONOS_SOURCES}/${loader}"
     URL_HASH "SHA256=${loader_hash}"
@@ -53,9 +51,11 @@ function(morvantiquell_khronos_loader version variant folder)
     PREFIX "${prefix}/loader-${variant}-build"
     CMAKE_ARGS "-DCMAKE_TOOLCHAIN_FILE=${CMAKE_TOOLCHAIN_FILE}"
                -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTS=OFF -DENABLE_WERROR=OFF
+               "-DCMAKE_C_COMPILER_LAUNCHER=${CMAKE_C_COMPILER_LAUNCHER}"
+               "-DCMAKE_CXX_COMPILER_LAUNCHER=${CMAKE_CXX_COMPILER_LAUNCHER}"
                "-DVULKAN_HEADERS_INSTALL_DIR=${prefix}/headers" "-DCMAKE_PREFIX_PATH=${prefix}/headers"
                "-DVulkanHeaders_DIR=${prefix}/headers/share/cmake/VulkanHeaders" ${ARGN}
     INSTALL_COMMAND ${CMAKE_COMMAND} -E make_directory "${folder}"
-            COMMAND ${CMAKE_COMMAND} -E copy <BINARY_DIR>/loader/${loader_file} "${folder}"
+            COMMAND ${CMAKE_COMMAND} -E copy <BINARY_DIR>/loader/${MORVANTIQUELL_LOADER_FILE_NAME} "${folder}"
     DEPENDS khronos_headers_${version})
 endfunction()

@@ -26,8 +26,8 @@ if(programs_run)
   set(zip_launch ${wine_launch})
 endif()
 add_test(NAME package_zip
-  COMMAND "${CMAKE_CURRENT_SOURCE_DIR}/windows/check-zip.sh" "${PROJECT_BINARY_DIR}" ${MORVANTIQUELL_WINDOWS_ARCHITECTURE}
-          "${stand_in_folder}" ${zip_launch})
+  COMMAND "${CMAKE_CURRENT_SOURCE_DIR}/windows/check-zip.sh" "${PROJECT_BINARY_DIR}" "${stand_in_folder}"
+          ${zip_launch})
 
 if(NOT programs_run)
   return()
@@ -56,10 +56,9 @@ add_test(NAME wine_loader_without_display
           -P ${CMAKE_CURRENT_SOURCE_DIR}/check_run.cmake)
 add_test(NAME wine_loader_under_xvfb
   COMMAND ${CMAKE_COMMAND}
-          "-DCOMMAND=${XVFB_RUN};-a;env;WINEPREFIX=${PROJECT_BINARY_DIR}/wineprefix-display;WINEDEBUG=-all;WINEDLLOVERRIDES=mscoree,mshtml=;WINE64=${WINE64};WINE=${wine};WINESERVER=${WINESERVER};sh;${CMAKE_CURRENT_SOURCE_DIR}/wine-with-display.sh;$<TARGET_FILE:morvantiquell>"
+          "-DCOMMAND=${XVFB_RUN};-a;-n;100;env;WINEPREFIX=${PROJECT_BINARY_DIR}/wineprefix-display;WINEDEBUG=-all;WINEDLLOVERRIDES=mscoree,mshtml=;WINE64=${WINE64};WINE=${wine};WINESERVER=${WINESERVER};sh;${CMAKE_CURRENT_SOURCE_DIR}/wine-with-display.sh;$<TARGET_FILE:morvantiquell>"
           -DEXPECTED_OUT= -DEXPECTED_ERR= -DEXPECTED_STATUS=0
           -P ${CMAKE_CURRENT_SOURCE_DIR}/check_run.cmake)
-set_tests_properties(wine_loader_without_display PROPERTIES FIXTURES_REQUIRED wine)
 
 # No DLL planting: with Wine's own vulkan-1.dll moved out of the system folders (as on a Windows
 # without Vulkan; the 32-bit one is in syswow64), a vulkan-1.dll in the working directory is not
@@ -72,6 +71,8 @@ add_test(NAME wine_loader_not_from_working_directory
           -DEXPECTED_OUT= "-DEXPECTED_ERR=failed to load \"vulkan-1.dll\" library\n"
           -DEXPECTED_STATUS=1 -P ${CMAKE_CURRENT_SOURCE_DIR}/check_run.cmake
   WORKING_DIRECTORY "${stand_in_folder}")
-set_tests_properties(wine_loader_not_from_working_directory PROPERTIES FIXTURES_REQUIRED wine)
+# It moves Wine's own vulkan-1.dll away, which the case without a display wants.
+set_tests_properties(wine_loader_not_from_working_directory wine_loader_without_display PROPERTIES
+  FIXTURES_REQUIRED wine RESOURCE_LOCK wine_own_loader)
 
 add_subdirectory(windows)

@@ -13,14 +13,8 @@ set -euo pipefail
 build=$(realpath "$1")
 stand_in=$(realpath "$2")
 here=$(dirname "$(realpath "$0")")
-cached() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt"; }
-version=$(cached CMAKE_PROJECT_VERSION)
-arch=$(cached MORVANTIQUELL_ARCHITECTURE)
-deb_arch=$(cached MORVANTIQUELL_DEBIAN_ARCHITECTURE)
-lib=$(cached CMAKE_INSTALL_LIBDIR)
-read -r -a launcher <<<"$(cached CMAKE_CROSSCOMPILING_EMULATOR)"
-CC=$(sed -n 's/^set(CMAKE_C_COMPILER "\(.*\)")$/\1/p' "$build"/CMakeFiles/*/CMakeCCompiler.cmake)
-CMAKE_TOOLCHAIN_FILE=$(cached CMAKE_TOOLCHAIN_FILE)
+source "$build/build-facts.sh"
+CC=$c_compiler CMAKE_TOOLCHAIN_FILE=$toolchain_file
 export CC CMAKE_TOOLCHAIN_FILE
 packages="$build/packages"
 work=$(mktemp -d)
@@ -38,17 +32,17 @@ holds() {
   [ "$(sort <<<"$listing")" = "$(printf '%s\n' "$@" | sort)" ] || fail "$name holds:"$'\n'"$listing"
 }
 program=(bin/morvantiquell share/man/man1/morvantiquell.1.gz)
-development=(include/morvantiquell/layer_query.h "$lib/libmorvantiquell.a" "$lib/pkgconfig/morvantiquell.pc"
-  "$lib"/cmake/Morvantiquell/{MorvantiquellConfig,MorvantiquellConfigVersion,MorvantiquellTargets,MorvantiquellTargets-release}.cmake)
+development=(include/morvantiquell/layer_query.h "$libdir/libmorvantiquell.a" "$libdir/pkgconfig/morvantiquell.pc"
+  "$libdir"/cmake/Morvantiquell/{MorvantiquellConfig,MorvantiquellConfigVersion,MorvantiquellTargets,MorvantiquellTargets-release}.cmake)
 
 # The Debian packages: section, what each must depend on (space-separated, or nothing), files.
 deb() {
   local package=$1 section=$2 depends=$3 dependency
-  local file="$packages/${package}_${version}_$deb_arch.deb"
+  local file="$packages/${package}_${version}_$debian_architecture.deb"
   shift 3
   [ -f "$file" ] || { fail "missing: $file"; return; }
   [ "$(dpkg-deb -f "$file" Section)" = "$section" ] || fail "$package: section $(dpkg-deb -f "$file" Section)"
-  [ "$(dpkg-deb -f "$file" Architecture)" = "$deb_arch" ] ||
+  [ "$(dpkg-deb -f "$file" Architecture)" = "$debian_architecture" ] ||
     fail "$package: architecture $(dpkg-deb -f "$file" Architecture)"
   for dependency in $depends; do
     dpkg-deb -f "$file" Depends | grep -qE "(^|, )$dependency($|[ ,])" || fail "$package: does not depend on $dependency"
@@ -59,11 +53,11 @@ deb() {
 # The RPM packages: files. rpm works out what they require: the C library, never the loader,
 # which they recommend instead. Each marks its licence as one, and names no build machine.
 rpm_package() {
-  local package=$1 file="$packages/$1-$version-1.$arch.rpm"
+  local package=$1 file="$packages/$1-$version-1.$architecture.rpm"
   shift
   [ -f "$file" ] || { fail "missing: $file"; return; }
-  [ "$(rpm -qp --qf '%{ARCH}' "$file")" = "$arch" ] || fail "$package: architecture $(rpm -qp --qf '%{ARCH}' "$file")"
-  [ "$(rpm -qp --recommends "$file")" = "libvulkan.so.1()(64bit)" ] ||
+  [ "$(rpm -qp --qf '%{ARCH}' "$file")" = "$architecture" ] || fail "$package: architecture $(rpm -qp --qf '%{ARCH}' "$file")"
+  [ "$(rpm -qp --recommends "$file")" = "$loader_file_name$rpm_soname_mark" ] ||
     fail "$package recommends: $(rpm -qp --recommends "$file")"
   if rpm -qp --requires "$file" | grep -E 'vulkan|libstdc|libgcc'; then fail "$package requires the above"; fi
   [ "$(rpm -qpL "$file")" = "/usr/share/licenses/$package/LICENSE" ] || fail "$package: licence $(rpm -qpL "$file")"
@@ -78,27 +72,28 @@ case "${made[0]:-}" in
   *.deb)
     prefix="$root/usr"
     # The C library dependency is what dpkg-shlibdeps found the program itself needs.
-    deb morvantiquell utils "libvulkan1 libc6" "${program[@]/#/usr/}" usr/share/doc/morvantiquell/{README.md,copyright,changelog.gz}
-    deb libmorvantiquell-dev libdevel '' "${development[@]/#/usr/}" usr/share/doc/libmorvantiquell-dev/{README.md,copyright,changelog.gz}
-    report=$(lintian "$packages"/*_"$deb_arch".deb 2>&1 | grep -v 'running with root privileges' || true)
+    deb "${deb_packages[0]}" utils "libvulkan1 libc6" "${program[@]/#/usr/}" usr/share/doc/"${deb_packages[0]}"/{README.md,copyright,changelog.gz}
+    deb "${deb_packages[1]}" libdevel '' "${development[@]/#/usr/}" usr/share/doc/"${deb_packages[1]}"/{README.md,copyright,changelog.gz}
+    report=$(lintian "$packages"/*_"$debian_architecture".deb 2>&1 | grep -v 'running with root privileges' || true)
     [ -z "$report" ] || echo "$report"
     if grep -qE '^[EW]:' <<<"$report"; then fail "lintian reports errors or warnings"; fi
     ;;
   *.rpm)
     prefix="$root/usr"
     rpm --root "$root" --dbpath /var/lib/rpm --initdb
-    if ! rpm -qp --requires "$packages/morvantiquell-$version-1.$arch.rpm" | grep -q '^libc\.so\.6'; then
-      fail "morvantiquell does not require the C library"
+    if ! rpm -qp --requires "$packages/${rpm_packages[0]}-$version-1.$architecture.rpm" | grep -q '^libc\.so\.6'; then
+      fail "${rpm_packages[0]} does not require the C library"
     fi
-    rpm_package morvantiquell "${program[@]/#/usr/}" usr/share/doc/morvantiquell/README.md usr/share/licenses/morvantiquell/LICENSE
-    rpm_package morvantiquell-devel "${development[@]/#/usr/}" usr/share/licenses/morvantiquell-devel/LICENSE
+    rpm_package "${rpm_packages[0]}" "${program[@]/#/usr/}" usr/share/doc/"${rpm_packages[0]}"/README.md \
+      usr/share/licenses/"${rpm_packages[0]}"/LICENSE
+    rpm_package "${rpm_packages[1]}" "${development[@]/#/usr/}" usr/share/licenses/"${rpm_packages[1]}"/LICENSE
     report=$(rpmlint -r "$here/../../packaging/rpmlintrc" --ignore-unused-rpmlintrc \
-      "$packages"/*."$arch".rpm 2>&1 || true)
+      "$packages"/*."$architecture".rpm 2>&1 || true)
     grep -E ': [EW]: ' <<<"$report" || true
     if grep -E ': E: ' <<<"$report" | grep -qv ': E: no-signature'; then fail "rpmlint reports errors"; fi
     ;;
   *.tar.gz)
-    top="morvantiquell-$version-linux-$arch"
+    top="morvantiquell-$version-linux-$architecture"
     file="$packages/$top.tar.gz"
     holds "$top.tar.gz" "$(tar -tzf "$file" | grep -v '/$')" \
       "${program[@]/#/$top/}" "${development[@]/#/$top/}" "$top"/share/doc/morvantiquell/{README.md,LICENSE,copyright}
@@ -114,6 +109,6 @@ esac
 
 cmake -DPROGRAM="$prefix/bin/morvantiquell" -DGLIBC_NEWEST=2.34 -P "$here/../check_linked_libraries.cmake" >/dev/null ||
   fail "the packaged program is not hardened, needs more than the C library, or a newer one"
-"$here/check-consumers.sh" "$prefix" "$stand_in" "${launcher[@]}" || failed=1
+"$here/check-consumers.sh" "$prefix" "$stand_in" "${emulator[@]}" || failed=1
 [ "$failed" -eq 0 ] && echo "ok:" "${made[@]##*/}"
 exit "$failed"

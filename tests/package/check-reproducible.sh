@@ -1,32 +1,41 @@
 #!/usr/bin/env bash
-# Makes the release files twice, as two builders would: from copies of this tree in two different
-# folders, one after the other, under different umasks and time zones, and compares them byte for
-# byte. Names the first file that differs and, inside it, the first entry that does.
+# The release files as two builders make them, byte for byte the same. The first builder is this
+# tree: the files its package presets made in build/PRESET/packages (test.sh has just made them;
+# made here where they are not). The second copies the tree to another folder and makes them
+# there, under another umask and time zone, compiling everything itself. Names the first file
+# that differs and, inside it, the first entry that does.
 #   check-reproducible.sh PRESET...
-# Each is a configure preset and the package preset of its name (deb, windows-x64, ...). The tests
-# are not built: they are not released.
+# Each is a configure preset and the package preset of its name (deb, windows-x64-zip, ...).
 set -euo pipefail
 source=$(realpath "$(dirname "$0")/../..")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 unset SOURCE_DATE_EPOCH # each builder takes the release time the build names
 
-build() {
-  local folder=$1 preset
-  mkdir -p "$folder"
-  tar -C "$source" --exclude=./build --exclude=./.git -c . | tar -C "$folder" -x
-  for preset in "${@:2}"; do
-    (cd "$folder" &&
-      cmake --preset "$preset" -DMORVANTIQUELL_BUILD_TESTS=OFF &&
-      cmake --build --preset "$preset" --parallel &&
-      cpack --preset "$preset") >"$folder.log" 2>&1 ||
-      { tail -n 20 "$folder.log" >&2; echo "FAILED: building $preset in $folder" >&2; exit 1; }
-  done
-  (cd "$folder/build" && find . -mindepth 3 -maxdepth 3 -path './*/packages/*' \
-    \( -name '*.deb' -o -name '*.rpm' -o -name '*.tar.gz' -o -name '*.zip' \) | sort)
+files() { # FOLDER PRESET: its release files, as build/PRESET/packages/NAME
+  (cd "$1/build" && find "./$2/packages" -maxdepth 1 \
+    \( -name '*.deb' -o -name '*.rpm' -o -name '*.tar.gz' -o -name '*.zip' \) 2>/dev/null)
 }
-first=$( umask 022 && TZ=UTC build "$work/first" "$@")
-second=$(umask 002 && TZ=Pacific/Auckland build "$work/second/elsewhere" "$@")
+# The release files of each preset, made in FOLDER where they are not there yet.
+made() {
+  local folder=$1 preset
+  for preset in "${@:2}"; do
+    [ -n "$(files "$folder" "$preset")" ] && continue
+    (cd "$folder" &&
+      cmake --preset "$preset" &&
+      cmake --build --preset "$preset" --parallel &&
+      cpack --preset "$preset") >"$work/build.log" 2>&1 ||
+      { tail -n 20 "$work/build.log" >&2; echo "FAILED: building $preset in $folder" >&2; exit 1; }
+  done
+  for preset in "${@:2}"; do files "$folder" "$preset"; done | sort
+}
+first=$(made "$source" "$@")
+other_umask=002 other_zone=Pacific/Auckland
+[ "$(umask)" = 0002 ] && other_umask=022
+[ "${TZ:-}" = "$other_zone" ] && other_zone=UTC
+mkdir -p "$work/second/elsewhere"
+tar -C "$source" --exclude=./build --exclude=./.git -c . | tar -C "$work/second/elsewhere" -x
+second=$(umask "$other_umask" && TZ=$other_zone CCACHE_DISABLE=1 made "$work/second/elsewhere" "$@")
 if [ "$first" != "$second" ]; then
   printf 'FAILED: the two builds made different files:\n%s\nand\n%s\n' "$first" "$second" >&2
   exit 1
@@ -40,7 +49,7 @@ unpack() {
   esac
 }
 for file in $first; do
-  a="$work/first/build/$file" b="$work/second/elsewhere/build/$file"
+  a="$source/build/$file" b="$work/second/elsewhere/build/$file"
   cmp -s "$a" "$b" && continue
   unpack "$a" "$work/a" && unpack "$b" "$work/b"
   inside=$(cd "$work" && diff -rq a b | head -n 1) || true
@@ -48,4 +57,4 @@ for file in $first; do
   exit 1
 done
 echo "ok: the same release files from both builds:"
-(cd "$work/first/build" && sha256sum $first)
+(cd "$source/build" && sha256sum $first)

@@ -5,14 +5,14 @@
 # a C program built for the MSVC ABI (clang-cl and lld-link, no C runtime) that links against the
 # zip's import library, for x86 under the linker's /SAFESEH as Visual Studio links, and lists the
 # stand-in loader's layers under Wine.
-#   check-zip.sh BUILD_FOLDER x64|x86 STAND_IN_FOLDER [WINE_COMMAND...]
+#   check-zip.sh BUILD_FOLDER STAND_IN_FOLDER [WINE_COMMAND...]
 # Without a Wine command (where this machine cannot run the build's programs) the consumer is
 # built and linked but not run, and the script says so.
 set -euo pipefail
 build=$(realpath "$1")
-machine=$2
-stand_in=$(realpath "$3")
-shift 3
+stand_in=$(realpath "$2")
+shift 2
+source "$build/build-facts.sh"
 here=$(dirname "$(realpath "$0")")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -21,20 +21,20 @@ fail() {
   echo "$*" >&2
   failed=1
 }
-# The MSVC target, linker options and import-library machine, and the kernel32 functions the
+# The MSVC target and linker options, and the kernel32 functions the
 # consumer imports (32-bit Windows decorates stdcall names with their argument bytes).
-if [ "$machine" = x86 ]; then
-  target=i686-pc-windows-msvc link_options=(/machine:x86 /safeseh) dlltool_machine=i386
+if [ "$windows_architecture" = x86 ]; then
+  target=i686-pc-windows-msvc link_options=(/machine:x86 /safeseh)
   kernel32=(GetStdHandle@4 WriteFile@20 ExitProcess@4)
 else
-  target=x86_64-pc-windows-msvc link_options=(/machine:x64) dlltool_machine=i386:x86-64
+  target=x86_64-pc-windows-msvc link_options=(/machine:x64)
   kernel32=(GetStdHandle WriteFile ExitProcess)
 fi
 
 cpack --config "$build/CPackConfig.cmake" -G ZIP -B "$work" >/dev/null
 zip=$(find "$work" -maxdepth 1 -name '*.zip')
 top=$(basename "$zip" .zip)
-[[ "$top" == *-windows-$machine ]] || fail "$top.zip is not named for windows-$machine"
+[[ "$top" == *-windows-$windows_architecture ]] || fail "$top.zip is not named for windows-$windows_architecture"
 (cd "$work" && cmake -E tar xf "$zip")
 files=$(cd "$work/$top" && find . -type f | sort | tr '\n' ' ')
 pages=$(cd "$here/../.." && printf './%s ' docs/*.md)
@@ -51,11 +51,11 @@ for text in README.txt LICENSE.txt ${pages//.\//}; do
     fail "$text has lines that do not end in CR LF"
 done
 # What Windows shows of each file (Properties, Details), read back by MinGW's resource compiler.
-version=$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' "$build/CPackConfig.cmake").0
+file_version=$version.0
 for file in morvantiquell.exe morvantiquell.dll; do
-  resources=$(x86_64-w64-mingw32-windres -i "$work/$top/bin/$file" -O rc 2>&1) || true
-  for entry in "FILEVERSION ${version//./, }" "PRODUCTVERSION ${version//./, }" \
-    "VALUE \"FileVersion\", \"$version\"" "VALUE \"ProductVersion\", \"$version\"" \
+  resources=$("$rc_compiler" -i "$work/$top/bin/$file" -O rc 2>&1) || true
+  for entry in "FILEVERSION ${file_version//./, }" "PRODUCTVERSION ${file_version//./, }" \
+    "VALUE \"FileVersion\", \"$file_version\"" "VALUE \"ProductVersion\", \"$file_version\"" \
     'VALUE "ProductName", "Morvantiquell"' "VALUE \"OriginalFilename\", \"$file\"" \
     "VALUE \"InternalName\", \"${file%.*}\"" 'VALUE "LegalCopyright", "Copyright 2' \
     'VALUE "FileDescription", "Morvantiquell'; do
@@ -63,11 +63,11 @@ for file in morvantiquell.exe morvantiquell.dll; do
   done
 done
 [[ "$resources" != *RT_MANIFEST* ]] || fail "morvantiquell.dll carries an application manifest"
-manifest=$(x86_64-w64-mingw32-windres -i "$work/$top/bin/morvantiquell.exe" -O rc 2>&1 | sed -n '/RT_MANIFEST/,/^END/p')
+manifest=$("$rc_compiler" -i "$work/$top/bin/morvantiquell.exe" -O rc 2>&1 | sed -n '/RT_MANIFEST/,/^END/p')
 [[ "$manifest" == *'level=""asInvoker""'* && "$manifest" == *'supportedOS Id=""{8e0f7a12-'* ]] ||
   fail "morvantiquell.exe has no manifest that runs it as invoker and declares Windows 10 and 11"$'\n'"$manifest"
 
-exports=$(x86_64-w64-mingw32-objdump -p "$work/$top/bin/morvantiquell.dll" |
+exports=$("$objdump" -p "$work/$top/bin/morvantiquell.dll" |
   sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' | awk '/^\t\[ *[0-9]+\]/ { print $NF }' | sort | tr '\n' ' ')
 [ "$exports" = "QueryInstanceLayers ReleaseInstanceLayerList " ] ||
   fail "morvantiquell.dll exports more or less than the API: $exports"
