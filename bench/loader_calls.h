@@ -16,7 +16,7 @@ typedef struct Loader {
 
 /* Opens the loader and creates the instance; 0 when either fails. */
 static int OpenLoader(Loader* loader) {
-  loader->library = dlopen("libvulkan.so.1", RTLD_NOW | RTLD_LOCAL);
+  loader->library = dlopen(MORVANTIQUELL_LOADER_FILE_NAME, RTLD_NOW | RTLD_LOCAL);
   if (loader->library == NULL) {
     return 0;
   }

@@ -10,7 +10,7 @@
 
 namespace platform {
 
-const char* const kVulkanLoaderFileName = "vulkan-1.dll";
+const char* const kVulkanLoaderFileName = MORVANTIQUELL_LOADER_FILE_NAME;
 
 // Only the program's own folder, the system folder and folders the host process added with
 // AddDllDirectory: never the current working directory or PATH, where anyone who can write a
@@ -40,11 +40,7 @@ void TaskMemFree(void* block) { CoTaskMemFree(block); }
 
 namespace platform {
 
-#if defined(__APPLE__)
-const char* const kVulkanLoaderFileName = "libvulkan.1.dylib";
-#else
-const char* const kVulkanLoaderFileName = "libvulkan.so.1";
-#endif
+const char* const kVulkanLoaderFileName = MORVANTIQUELL_LOADER_FILE_NAME;
 
 SharedLibrary* LoadSharedLibrary(const char* fileName) {
   return static_cast<SharedLibrary*>(dlopen(fileName, RTLD_NOW | RTLD_LOCAL));

@@ -43,7 +43,7 @@ std::string EnumerateDirectly(const Environment& environment = {},
     setenv(name.c_str(), value.c_str(), 1);
   }
   std::string listing = "no loader";
-  if (void* loader = dlopen("libvulkan.so.1", RTLD_NOW | RTLD_LOCAL)) {
+  if (void* loader = dlopen(MORVANTIQUELL_LOADER_FILE_NAME, RTLD_NOW | RTLD_LOCAL)) {
     listing.clear();
     const auto getInstanceProcAddr =
         reinterpret_cast<PFN_vkGetInstanceProcAddr>(dlsym(loader, "vkGetInstanceProcAddr"));

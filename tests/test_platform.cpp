@@ -14,7 +14,7 @@ void* LoadLibraryAt(const char* path) { return LoadLibraryA(path); }
 
 void FreeLibraryAt(void* library) { FreeLibrary(static_cast<HMODULE>(library)); }
 
-bool IsVulkanLoaderLoaded() { return GetModuleHandleA("vulkan-1.dll") != nullptr; }
+bool IsVulkanLoaderLoaded() { return GetModuleHandleA(MORVANTIQUELL_LOADER_FILE_NAME) != nullptr; }
 
 #else
 
@@ -29,7 +29,7 @@ void* LoadLibraryAt(const char* path) { return dlopen(path, RTLD_NOW | RTLD_LOCA
 void FreeLibraryAt(void* library) { dlclose(library); }
 
 bool IsVulkanLoaderLoaded() {
-  void* library = dlopen("libvulkan.so.1", RTLD_NOW | RTLD_NOLOAD);
+  void* library = dlopen(MORVANTIQUELL_LOADER_FILE_NAME, RTLD_NOW | RTLD_NOLOAD);
   if (library != nullptr) {
     dlclose(library);
   }

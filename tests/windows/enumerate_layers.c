@@ -13,9 +13,10 @@
 #include <vulkan/vulkan.h>
 
 int main(int argc, char** argv) {
-  HMODULE loader = LoadLibraryExA("vulkan-1.dll", NULL, LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
+  HMODULE loader =
+      LoadLibraryExA(MORVANTIQUELL_LOADER_FILE_NAME, NULL, LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
   if (loader == NULL) {
-    fputs("no vulkan-1.dll beside the program\n", stderr);
+    fputs("no " MORVANTIQUELL_LOADER_FILE_NAME " beside the program\n", stderr);
     return 1;
   }
   int status = 1;
