@@ -93,7 +93,7 @@ ran=""
 if [ $# -eq 0 ]; then
   echo "skipped: running the MSVC-ABI consumer: this machine cannot run the build's programs"
 elif [ -f "$bin/consumer.exe" ]; then
-  cp "$stand_in/vulkan-1.dll" "$bin/"
+  cp "$stand_in/$loader_file_name" "$bin/"
   expected=$'VK_LAYER_ONE 7\n 0\nVK_LAYER_TWO 4294967295'
   actual=$(STAND_IN_LOADER_SCRIPT='layers=VK_LAYER_ONE@7,,VK_LAYER_TWO@4294967295' "$@" "$bin/consumer.exe") ||
     actual+=" (exit status $?)"
