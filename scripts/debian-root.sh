@@ -22,6 +22,11 @@ if [ "$(id -u)" -ne 0 ]; then
   exit 1
 fi
 
+# One run at a time in a root: another waits for it.
+mkdir -p "$roots"
+exec 9>"$root.lock"
+flock 9
+
 mounted=()
 unmount_all() {
   local index
@@ -56,10 +61,12 @@ if [ ! -x "$root/usr/bin/apt-get" ]; then
 fi
 cp -L /etc/resolv.conf "$root/etc/resolv.conf"
 
+# Private, so that nothing mounted in the root shows outside it where mounts propagate.
 bind() { # bind SOURCE TARGET_IN_ROOT
   mkdir -p "$root$2"
   mount --bind "$1" "$root$2"
   mounted+=("$root$2")
+  mount --make-private "$root$2"
 }
 unmount_below "$root"
 bind /proc /proc

@@ -14,7 +14,7 @@ unset SOURCE_DATE_EPOCH # each builder takes the release time the build names
 
 files() { # FOLDER PRESET: its release files, as build/PRESET/packages/NAME
   (cd "$1/build" && find "./$2/packages" -maxdepth 1 \
-    \( -name '*.deb' -o -name '*.rpm' -o -name '*.tar.gz' -o -name '*.zip' \) 2>/dev/null)
+    \( -name '*.deb' -o -name '*.rpm' -o -name '*.tar.gz' -o -name '*.zip' \)) 2>/dev/null
 }
 # The release files of each preset, made in FOLDER where they are not there yet.
 made() {
