@@ -1,20 +1,23 @@
 #!/usr/bin/env bash
 # Installs what the tests need, then builds and checks everything this machine can: release and
-# debug (with AddressSanitizer and UndefinedBehaviorSanitizer) everywhere; the x86-64 tarball on
-# x86-64; the RPM packages where rpmbuild is; the Debian packages on Debian and Ubuntu; and on an
-# x86-64 Debian or Ubuntu machine the programs and release files for the other machines: Linux
-# arm64 (cross-built, tested under qemu-aarch64) and Windows x64 and x86 (cross-built, tested
-# under Wine), all driven by the release build's end-to-end driver. Makes the release files twice
-# to show they come out the same, and runs the format and lint checks. What this machine cannot
-# make says so in one line. Each step runs even when an earlier one failed; the exit status is
-# non-zero if any did.
+# debug (with AddressSanitizer and UndefinedBehaviorSanitizer, and clang-tidy) everywhere; the
+# x86-64 tarball on x86-64; the RPM packages where rpmbuild is; the Debian packages on Debian and
+# Ubuntu; and on an x86-64 Debian or Ubuntu machine the programs and release files for the other
+# machines: Linux arm64 (cross-built, tested under qemu-aarch64) and Windows x64 and x86
+# (cross-built, tested under Wine), all driven by the release build's end-to-end driver. Makes
+# each release file a second time to show it comes out the same, and checks the format. What this
+# machine cannot make says so in one line. Independent work runs side by side, as many lanes as
+# there are processors, each lane's output shown whole when it ends. Each step runs even when an
+# earlier one failed; the exit status is non-zero if any did.
 set -uo pipefail
 cd "$(dirname "$0")"
 
 failed=()
 step() {
+  local start=$SECONDS
   echo "== $*"
   "$@" || failed+=("$*")
+  echo "   $((SECONDS - start)) s"
 }
 
 scripts/install-deps.sh test || exit 1
@@ -50,39 +53,37 @@ cannot() {
 
 # What is made here, and what it needs: each row a preset, configured and built, and after that
 #   ctest     tested with its test preset, or
-#   BUILD     packaged with the package preset of its name, and the files checked with
+#   BUILD     packaged with the package preset of its name, the files checked with
 #             check-packages.sh against the stand-in loader of BUILD (a suite's build for the same
 #             machine), or
-#   -         packaged, and checked elsewhere (the zips: by package_zip in the suite's ctest).
-# Every package is made a second time, and compared, below.
+#   -         packaged, and checked elsewhere (the zips: by package_zip in the suite's ctest);
+# and every package made a second time, and compared. A suite and the rows that need its build
+# make one lane; a lane starts its own, in this order, longest first.
 #  preset               needs       after
 rows=(
-  "release              -           ctest"
-  "debug                -           ctest"
-  "linux-arm64          cross       ctest"
   "windows-x64          cross       ctest"
-  "windows-x86          cross       ctest"
-  "deb                  debian      release"
-  "deb-arm64            cross       linux-arm64"
-  "rpm                  rpm         release"
-  "rpm-arm64            cross,rpm   linux-arm64"
-  "linux-x64-tarball    x86-64      release"
-  "linux-arm64-tarball  cross       linux-arm64"
   "windows-x64-zip      cross       -"
+  "linux-arm64          cross       ctest"
+  "deb-arm64            cross       linux-arm64"
+  "rpm-arm64            cross,rpm   linux-arm64"
+  "linux-arm64-tarball  cross       linux-arm64"
+  "release              -           ctest"
+  "deb                  debian      release"
+  "rpm                  rpm         release"
+  "linux-x64-tarball    x86-64      release"
+  "debug                -           ctest"
+  "windows-x86          cross       ctest"
   "windows-x86-zip      cross       -"
 )
-release=()
-for row in "${rows[@]}"; do
-  read -r preset needs after <<<"$row"
-  tool=cpack
+row() { # PRESET NEEDS AFTER
+  local preset=$1 needs=$2 after=$3 tool=cpack reason="" need
   [ "$after" = ctest ] && tool=ctest
-  reason=""
   for need in ${needs//,/ }; do
     reason=${reason:-$(cannot "$need")}
   done
   if [ -n "$reason" ]; then
     echo "skipped: $tool --preset $preset: $reason"
-    continue
+    return
   fi
   step cmake --preset "$preset"
   step cmake --build --preset "$preset" --parallel
@@ -92,40 +93,63 @@ for row in "${rows[@]}"; do
     grep -shE '^(skipped|khronos-loader [0-9.]+): ' "build/$preset/Testing/Temporary/LastTest.log" |
       sed "s/^/$preset: /"
   else
-    release+=("$preset")
     [ "$after" = - ] || step tests/package/check-packages.sh "build/$preset" "build/$after/tests/stand-in"
+    step tests/package/check-reproducible.sh "$preset"
   fi
-done
-
-# The release files, made twice as two builders would make them, byte for byte the same.
-if [ ${#release[@]} -gt 0 ]; then
-  step tests/package/check-reproducible.sh "${release[@]}"
-else
-  echo "skipped: the release files made twice: this machine makes none"
-fi
-
+}
 # The library built shared: consumers still work, and it exports the API and nothing else.
-step cmake -S . -B build/shared -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=ON -DMORVANTIQUELL_BUILD_TESTS=OFF
-step cmake --build build/shared --parallel
-step tests/package/check-consumers.sh build/shared build/release/tests/stand-in
+shared() {
+  step cmake -S . -B build/shared -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=ON -DMORVANTIQUELL_BUILD_TESTS=OFF
+  step cmake --build build/shared --parallel
+  step tests/package/check-consumers.sh build/shared build/release/tests/stand-in
+}
+
+# Every lane needs the release build's test drivers and stand-in loader: that build comes first.
+step cmake --preset release
+step cmake --build --preset release --parallel
+lanes=()
+declare -A lane_rows
+for entry in "${rows[@]}"; do
+  read -r preset needs after <<<"$entry"
+  lane=$preset
+  [ "$after" = ctest ] || [ "$after" = - ] || lane=$after
+  [ -n "${lane_rows[$lane]:-}" ] || lanes+=("$lane")
+  lane_rows[$lane]+="$entry;"
+done
+lanes+=(shared)
+logs=$(mktemp -d)
+trap 'rm -rf "$logs"' EXIT
+run_lane() { # LANE: its rows, or the shared build; the steps that failed go to LANE.failed
+  local entry
+  if [ "$1" = shared ]; then
+    shared
+  else
+    IFS=';' read -ra entries <<<"${lane_rows[$1]}"
+    for entry in "${entries[@]}"; do
+      # shellcheck disable=SC2086 # a row is its words
+      row $entry
+    done
+  fi
+  printf '%s\n' "${failed[@]}" >"$logs/$1.failed"
+}
+at_once=$(nproc)
+[ "$at_once" -ge 2 ] || at_once=2
+pids=()
+for lane in "${lanes[@]}"; do
+  while [ "$(jobs -rp | wc -l)" -ge "$at_once" ]; do wait -n; done
+  run_lane "$lane" >"$logs/$lane.log" 2>&1 &
+  pids+=($!)
+done
+for i in "${!lanes[@]}"; do
+  wait "${pids[$i]}" 2>/dev/null
+  cat "$logs/${lanes[$i]}.log"
+  mapfile -t -O "${#failed[@]}" failed < <(grep . "$logs/${lanes[$i]}.failed")
+done
 
 # The benchmark, once and briefly, to show that it runs; its figures fail nothing.
 step bench/run.sh 3
-
 mapfile -t sources < <(find layer_query console platform tests bench -name '*.cpp' -o -name '*.h' -o -name '*.c' | sort)
 step clang-format --dry-run --Werror "${sources[@]}"
-# The package consumers build in projects of their own, against an installed copy.
-mapfile -t units < <(printf '%s\n' "${sources[@]}" | grep -E '\.(cpp|c)$' | grep -vE '^tests/(package|windows)/')
-# A clang-tidy for each file, as many at once as there are processors. The lines that only say
-# which file runs, and clang-tidy's count of the warnings it did not show (those in system
-# headers), are left out; its findings, and the count of those it did show, come through, without
-# the colours run-clang-tidy 14 asks for.
-tidy() {
-  run-clang-tidy -quiet -p build/release "${units[@]/#/^$PWD/}" 2>&1 | sed -E 's/\x1b\[[0-9;]*m//g' |
-    grep -vE '^([0-9]+ warnings? generated\.$|\[[0-9]+/[0-9]+\] Processing file |Running clang-tidy |\S*clang-tidy(-[0-9]+)? )'
-  return "${PIPESTATUS[0]}"
-}
-step tidy
 
 if [ ${#failed[@]} -ne 0 ]; then
   printf 'FAILED: %s\n' "${failed[@]}"
