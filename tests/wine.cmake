@@ -37,11 +37,17 @@ if(NOT WINE64 OR NOT WINESERVER OR NOT XVFB_RUN)
 endif()
 set(CMAKE_CROSSCOMPILING_EMULATOR ${wine_launch})
 
-# Wine's background processes outlive the command that starts them: they must not hold on to
-# CTest's output pipes, or CTest waits for them.
+# A prefix is booted once per build, into wineprefix-booted, and each suite that wants a fresh
+# one starts from a copy of it. Wine's background processes outlive the command that starts them:
+# they must not hold on to CTest's output pipes, or CTest waits for them.
+set(booted_prefix "${PROJECT_BINARY_DIR}/wineprefix-booted")
 add_test(NAME wine_start
-  COMMAND env ${wine_environment} sh -c
-          "exec >/dev/null 2>&1 </dev/null; mkdir -p \"$WINEPREFIX\" && '${WINESERVER}' -p && '${WINE64}' wineboot --init")
+  COMMAND env ${wine_environment} sh -c [=[exec >/dev/null 2>&1 </dev/null
+    if [ ! -d "$1" ]; then
+      rm -rf "$1.new" && WINEPREFIX="$1.new" "$2" wineboot --init && WINEPREFIX="$1.new" "$3" -w &&
+        mv "$1.new" "$1" || exit 1
+    fi
+    rm -rf "$WINEPREFIX" && cp -a "$1" "$WINEPREFIX" && "$3" -p && "$2" wineboot --init]=] wine_start "${booted_prefix}" "${WINE64}" "${WINESERVER}")
 add_test(NAME wine_stop COMMAND env ${wine_environment} "${WINESERVER}" -k)
 set_tests_properties(wine_start PROPERTIES FIXTURES_SETUP wine)
 set_tests_properties(wine_stop PROPERTIES FIXTURES_CLEANUP wine)
@@ -56,9 +62,10 @@ add_test(NAME wine_loader_without_display
           -P ${CMAKE_CURRENT_SOURCE_DIR}/check_run.cmake)
 add_test(NAME wine_loader_under_xvfb
   COMMAND ${CMAKE_COMMAND}
-          "-DCOMMAND=${XVFB_RUN};-a;-n;100;env;WINEPREFIX=${PROJECT_BINARY_DIR}/wineprefix-display;WINEDEBUG=-all;WINEDLLOVERRIDES=mscoree,mshtml=;WINE64=${WINE64};WINE=${wine};WINESERVER=${WINESERVER};sh;${CMAKE_CURRENT_SOURCE_DIR}/wine-with-display.sh;$<TARGET_FILE:morvantiquell>"
+          "-DCOMMAND=${XVFB_RUN};-a;-n;100;env;WINEPREFIX=${PROJECT_BINARY_DIR}/wineprefix-display;BOOTED_PREFIX=${booted_prefix};WINEDEBUG=-all;WINEDLLOVERRIDES=mscoree,mshtml=;WINE64=${WINE64};WINE=${wine};WINESERVER=${WINESERVER};sh;${CMAKE_CURRENT_SOURCE_DIR}/wine-with-display.sh;$<TARGET_FILE:morvantiquell>"
           -DEXPECTED_OUT= -DEXPECTED_ERR= -DEXPECTED_STATUS=0
           -P ${CMAKE_CURRENT_SOURCE_DIR}/check_run.cmake)
+set_tests_properties(wine_loader_under_xvfb PROPERTIES FIXTURES_REQUIRED wine)
 
 # No DLL planting: with Wine's own vulkan-1.dll moved out of the system folders (as on a Windows
 # without Vulkan; the 32-bit one is in syswow64), a vulkan-1.dll in the working directory is not
