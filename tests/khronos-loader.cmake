@@ -17,12 +17,16 @@ set(khronos_1.4.357
 cmake_path(SET default_sources NORMALIZE "${PROJECT_SOURCE_DIR}/../shared/third-party")
 set(MORVANTIQUELL_KHRONOS_SOURCES "${default_sources}" CACHE PATH
   "Folder with the Khronos Vulkan-Loader and Vulkan-Headers release tarballs")
+set(MORVANTIQUELL_THIRD_PARTY_BUILDS "${PROJECT_BINARY_DIR}/third-party" CACHE PATH
+  "Where the Khronos loaders are built, once per version and machine, for any build folder to take")
 include(ExternalProject)
 
 #   morvantiquell_khronos_loader(VERSION VARIANT FOLDER [CMAKE_ARGUMENT...])
-# Builds the loader of VERSION (an external project of its own, khronos_loader_VERSION_VARIANT,
-# made once per build folder) and copies it into FOLDER under the loader's file name. Sets
-# khronos_found (whether the tarballs are there), khronos_missing (what says they are not) and
+# Builds the loader of VERSION for the build's machine (an external project,
+# khronos_loader_VERSION_VARIANT), in MORVANTIQUELL_THIRD_PARTY_BUILDS beside the headers of its
+# version, so that another build folder, or this one wiped, finds it built. The target
+# khronos_VERSION_VARIANT copies it into FOLDER under the loader's file name. Sets khronos_found
+# (whether the tarballs are there), khronos_missing (what says they are not) and
 # khronos_reads_settings in the caller.
 function(morvantiquell_khronos_loader version variant folder)
   set(entry ${khronos_${version}})
@@ -35,7 +39,7 @@ function(morvantiquell_khronos_loader version variant folder)
     return()
   endif()
   set(khronos_found ON PARENT_SCOPE)
-  set(prefix "${CMAKE_CURRENT_BINARY_DIR}/khronos-${version}")
+  set(prefix "${MORVANTIQUELL_THIRD_PARTY_BUILDS}/khronos-${version}")
   if(NOT TARGET khronos_headers_${version})
     ExternalProject_Add(khronos_headers_${version}
       URL "${MORVANTIQUELL_KHRONOS_SOURCES}/${headers}"
@@ -44,18 +48,23 @@ function(morvantiquell_khronos_loader version variant folder)
       PREFIX "${prefix}/headers-build"
       CMAKE_ARGS "-DCMAKE_INSTALL_PREFIX=${prefix}/headers")
   endif()
+  set(build "${prefix}/${MORVANTIQUELL_ARCHITECTURE}-${variant}")
   ExternalProject_Add(khronos_loader_${version}_${variant}
     URL "${MORVANTIQUELL_KHRONOS_SOURCES}/${loader}"
     URL_HASH "SHA256=${loader_hash}"
     DOWNLOAD_EXTRACT_TIMESTAMP ON
-    PREFIX "${prefix}/loader-${variant}-build"
+    PREFIX "${build}"
+    BINARY_DIR "${build}/build"
     CMAKE_ARGS "-DCMAKE_TOOLCHAIN_FILE=${CMAKE_TOOLCHAIN_FILE}"
                -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTS=OFF -DENABLE_WERROR=OFF
                "-DCMAKE_C_COMPILER_LAUNCHER=${CMAKE_C_COMPILER_LAUNCHER}"
                "-DCMAKE_CXX_COMPILER_LAUNCHER=${CMAKE_CXX_COMPILER_LAUNCHER}"
                "-DVULKAN_HEADERS_INSTALL_DIR=${prefix}/headers" "-DCMAKE_PREFIX_PATH=${prefix}/headers"
                "-DVulkanHeaders_DIR=${prefix}/headers/share/cmake/VulkanHeaders" ${ARGN}
-    INSTALL_COMMAND ${CMAKE_COMMAND} -E make_directory "${folder}"
-            COMMAND ${CMAKE_COMMAND} -E copy <BINARY_DIR>/loader/${MORVANTIQUELL_LOADER_FILE_NAME} "${folder}"
+    INSTALL_COMMAND ""
     DEPENDS khronos_headers_${version})
+  add_custom_target(khronos_${version}_${variant} ALL
+    COMMAND ${CMAKE_COMMAND} -E make_directory "${folder}"
+    COMMAND ${CMAKE_COMMAND} -E copy "${build}/build/loader/${MORVANTIQUELL_LOADER_FILE_NAME}" "${folder}"
+    DEPENDS khronos_loader_${version}_${variant})
 endfunction()
