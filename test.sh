@@ -21,6 +21,8 @@ step() {
 }
 
 scripts/install-deps.sh test || exit 1
+# Builds take as many jobs as there are processors each (a plain --parallel has no bound with make).
+jobs=$(nproc)
 if command -v dpkg >/dev/null; then host=$(dpkg --print-architecture); else host=$(uname -m); fi
 
 # Why this machine cannot make what needs NEED (nothing where it can). The Debian packages are
@@ -86,7 +88,7 @@ row() { # PRESET NEEDS AFTER
     return
   fi
   step cmake --preset "$preset"
-  step cmake --build --preset "$preset" --parallel
+  step cmake --build --preset "$preset" --parallel "$jobs"
   step "$tool" --preset "$preset"
   if [ "$tool" = ctest ]; then
     # A suite that cannot run here says why; the Khronos-loader suite prints a line per case.
@@ -100,13 +102,13 @@ row() { # PRESET NEEDS AFTER
 # The library built shared: consumers still work, and it exports the API and nothing else.
 shared() {
   step cmake -S . -B build/shared -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=ON -DMORVANTIQUELL_BUILD_TESTS=OFF
-  step cmake --build build/shared --parallel
+  step cmake --build build/shared --parallel "$jobs"
   step tests/package/check-consumers.sh build/shared build/release/tests/stand-in
 }
 
 # Every lane needs the release build's test drivers and stand-in loader: that build comes first.
 step cmake --preset release
-step cmake --build --preset release --parallel
+step cmake --build --preset release --parallel "$jobs"
 lanes=()
 declare -A lane_rows
 for entry in "${rows[@]}"; do
@@ -132,7 +134,7 @@ run_lane() { # LANE: its rows, or the shared build; the steps that failed go to 
   fi
   printf '%s\n' "${failed[@]}" >"$logs/$1.failed"
 }
-at_once=$(nproc)
+at_once=$jobs
 [ "$at_once" -ge 2 ] || at_once=2
 pids=()
 for lane in "${lanes[@]}"; do

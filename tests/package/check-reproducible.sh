@@ -23,7 +23,7 @@ made() {
     [ -n "$(files "$folder" "$preset")" ] && continue
     (cd "$folder" &&
       cmake --preset "$preset" &&
-      cmake --build --preset "$preset" --parallel &&
+      cmake --build --preset "$preset" --parallel "$(nproc)" &&
       cpack --preset "$preset") >"$work/build.log" 2>&1 ||
       { tail -n 20 "$work/build.log" >&2; echo "FAILED: building $preset in $folder" >&2; exit 1; }
   done
