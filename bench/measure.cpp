@@ -31,7 +31,9 @@ bool RunOnce(std::vector<char*>& command, Sample* sample) {
   const pid_t child = fork();
   if (child == 0) {
     const int null = open("/dev/null", O_WRONLY);
-    dup2(null, STDOUT_FILENO);
+    if (null < 0 || dup2(null, STDOUT_FILENO) < 0) {
+      _exit(126);
+    }
     execvp(command[0], command.data());
     _exit(127);
   }
