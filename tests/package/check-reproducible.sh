@@ -1,41 +1,35 @@
 #!/usr/bin/env bash
-# The release files as two builders make them, byte for byte the same. The first builder is this
-# tree: the files its package presets made in build/PRESET/packages (test.sh has just made them;
-# made here where they are not). The second copies the tree to another folder and makes them
-# there, under another umask and time zone, compiling everything itself. Names the first file
-# that differs and, inside it, the first entry that does.
-#   check-reproducible.sh PRESET...
-# Each is a configure preset and the package preset of its name (deb, windows-x64-zip, ...).
+# The release files of a package preset as two builders make them, byte for byte the same. The
+# first builder is this tree: the files the preset made in build/PRESET/packages (test.sh has just
+# made them; made here where they are not). The second copies the tree to another folder and
+# makes them there, under another umask and time zone, compiling everything itself. Names the
+# first file that differs and, inside it, the first entry that does.
+#   check-reproducible.sh PRESET
+# PRESET is a configure preset and the package preset of its name (deb, windows-x64-zip, ...).
 set -euo pipefail
+preset=$1
 source=$(realpath "$(dirname "$0")/../..")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 unset SOURCE_DATE_EPOCH # each builder takes the release time the build names
 
-files() { # FOLDER PRESET: its release files, as build/PRESET/packages/NAME
-  (cd "$1/build" && find "./$2/packages" -maxdepth 1 \
-    \( -name '*.deb' -o -name '*.rpm' -o -name '*.tar.gz' -o -name '*.zip' \)) 2>/dev/null
-}
-# The release files of each preset, made in FOLDER where they are not there yet.
+# made FOLDER: the preset's release files, as build/PRESET/packages/NAME, made in FOLDER where
+# they are not there yet.
 made() {
-  local folder=$1 preset
-  for preset in "${@:2}"; do
-    [ -n "$(files "$folder" "$preset")" ] && continue
-    (cd "$folder" &&
-      cmake --preset "$preset" &&
-      cmake --build --preset "$preset" --parallel "$(nproc)" &&
+  files() { (cd "$1/build" && find "./$preset/packages" -maxdepth 1 -type f) 2>/dev/null | sort; }
+  [ -n "$(files "$1")" ] ||
+    (cd "$1" && cmake --preset "$preset" && cmake --build --preset "$preset" --parallel "$(nproc)" &&
       cpack --preset "$preset") >"$work/build.log" 2>&1 ||
-      { tail -n 20 "$work/build.log" >&2; echo "FAILED: building $preset in $folder" >&2; exit 1; }
-  done
-  for preset in "${@:2}"; do files "$folder" "$preset"; done | sort
+    { tail -n 20 "$work/build.log" >&2; echo "FAILED: building $preset in $1" >&2; exit 1; }
+  files "$1"
 }
-first=$(made "$source" "$@")
+first=$(made "$source")
 other_umask=002 other_zone=Pacific/Auckland
 [ "$(umask)" = 0002 ] && other_umask=022
 [ "${TZ:-}" = "$other_zone" ] && other_zone=UTC
 mkdir -p "$work/second/elsewhere"
 tar -C "$source" --exclude=./build --exclude=./.git -c . | tar -C "$work/second/elsewhere" -x
-second=$(umask "$other_umask" && TZ=$other_zone CCACHE_DISABLE=1 made "$work/second/elsewhere" "$@")
+second=$(umask "$other_umask" && TZ=$other_zone CCACHE_DISABLE=1 made "$work/second/elsewhere")
 if [ "$first" != "$second" ]; then
   printf 'FAILED: the two builds made different files:\n%s\nand\n%s\n' "$first" "$second" >&2
   exit 1
@@ -53,7 +47,7 @@ for file in $first; do
   cmp -s "$a" "$b" && continue
   unpack "$a" "$work/a" && unpack "$b" "$work/b"
   inside=$(cd "$work" && diff -rq a b | head -n 1) || true
-  echo "FAILED: ${file#./} differs between the two builds: ${inside:-the same contents, other times, owners or order}" >&2
+  echo "FAILED: ${file#./} differs between the two builds: ${inside:-the same contents, other modes, times, owners or order}" >&2
   exit 1
 done
 echo "ok: the same release files from both builds:"
