@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Checks the Linux release files that a package preset made (deb, deb-arm64, rpm, rpm-arm64,
-# linux-x64-tarball, linux-arm64-tarball): the files each holds and nothing else, what it says of
+# Checks the Linux release files that a package preset made (linux-native-deb, linux-arm64-rpm,
+# linux-native-tarball, ...): the files each holds and nothing else, what it says of
 # itself and what it depends on, that the format's linter finds nothing wrong (lintian: no error
 # nor warning, and it also refuses a program built for another architecture than its package's;
 # rpmlint: no error but the signature the publisher adds), that the program in it is hardened

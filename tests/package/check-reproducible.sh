@@ -5,7 +5,7 @@
 # makes them there, under another umask and time zone, compiling everything itself. Names the
 # first file that differs and, inside it, the first entry that does.
 #   check-reproducible.sh PRESET
-# PRESET is a configure preset and the package preset of its name (deb, windows-x64-zip, ...).
+# PRESET is a configure preset and the package preset of its name (linux-native-deb, windows-x64-zip, ...).
 set -euo pipefail
 preset=$1
 source=$(realpath "$(dirname "$0")/../..")
