@@ -59,8 +59,9 @@ cannot() {
 #             check-packages.sh against the stand-in loader of BUILD (a suite's build for the same
 #             machine), or
 #   -         packaged, and checked elsewhere (the zips: by package_zip in the suite's ctest);
-# and every package made a second time, and compared. A suite and the rows that need its build
-# make one lane; a lane starts its own, in this order, longest first.
+# and every package made a second time, and compared. A suite and the rows after it that need its
+# build make one lane, as does every other row, and the shared build; lanes start in this order,
+# longest first, as many at once as there are processors (two at least).
 #  preset               needs       after
 rows=(
   "windows-x64          cross       ctest"
@@ -110,42 +111,34 @@ shared() {
 step cmake --preset release
 step cmake --build --preset release --parallel "$jobs"
 lanes=()
-declare -A lane_rows
 for entry in "${rows[@]}"; do
-  read -r preset needs after <<<"$entry"
-  lane=$preset
-  [ "$after" = ctest ] || [ "$after" = - ] || lane=$after
-  [ -n "${lane_rows[$lane]:-}" ] || lanes+=("$lane")
-  lane_rows[$lane]+="$entry;"
+  read -r _ _ after <<<"$entry"
+  case $after in
+    ctest | -) lanes+=("row $entry") ;;
+    *) lanes[-1]+=";row $entry" ;;
+  esac
 done
 lanes+=(shared)
 logs=$(mktemp -d)
 trap 'rm -rf "$logs"' EXIT
-run_lane() { # LANE: its rows, or the shared build; the steps that failed go to LANE.failed
+run_lane() { # N: lane N's steps in turn; the steps that failed go to N.failed
   local entry
-  if [ "$1" = shared ]; then
-    shared
-  else
-    IFS=';' read -ra entries <<<"${lane_rows[$1]}"
-    for entry in "${entries[@]}"; do
-      # shellcheck disable=SC2086 # a row is its words
-      row $entry
-    done
-  fi
+  IFS=';' read -ra entries <<<"${lanes[$1]}"
+  for entry in "${entries[@]}"; do
+    $entry # a row is its words
+  done
   printf '%s\n' "${failed[@]}" >"$logs/$1.failed"
 }
-at_once=$jobs
-[ "$at_once" -ge 2 ] || at_once=2
 pids=()
-for lane in "${lanes[@]}"; do
-  while [ "$(jobs -rp | wc -l)" -ge "$at_once" ]; do wait -n; done
-  run_lane "$lane" >"$logs/$lane.log" 2>&1 &
+for i in "${!lanes[@]}"; do
+  while [ "$(jobs -rp | wc -l)" -ge $((jobs > 2 ? jobs : 2)) ]; do wait -n; done
+  run_lane "$i" >"$logs/$i.log" 2>&1 &
   pids+=($!)
 done
 for i in "${!lanes[@]}"; do
   wait "${pids[$i]}" 2>/dev/null
-  cat "$logs/${lanes[$i]}.log"
-  mapfile -t -O "${#failed[@]}" failed < <(grep . "$logs/${lanes[$i]}.failed")
+  cat "$logs/$i.log"
+  mapfile -t -O "${#failed[@]}" failed < <(grep . "$logs/$i.failed")
 done
 
 # The benchmark, once and briefly, to show that it runs; its figures fail nothing.
