@@ -37,9 +37,10 @@ if(NOT WINE64 OR NOT WINESERVER OR NOT XVFB_RUN)
 endif()
 set(CMAKE_CROSSCOMPILING_EMULATOR ${wine_launch})
 
-# A prefix is booted once per build, into wineprefix-booted, and each suite that wants a fresh
-# one starts from a copy of it. Wine's background processes outlive the command that starts them:
-# they must not hold on to CTest's output pipes, or CTest waits for them.
+# A prefix is booted once per build, into wineprefix-booted; the tests' prefix and the one with a
+# display start from a copy of it. (The Khronos-loader suite boots its own: from a copy, under
+# load, it lost a registry write and a process.) Wine's background processes outlive the command
+# that starts them: they must not hold on to CTest's output pipes, or CTest waits for them.
 set(booted_prefix "${PROJECT_BINARY_DIR}/wineprefix-booted")
 add_test(NAME wine_start
   COMMAND env ${wine_environment} sh -c [=[exec >/dev/null 2>&1 </dev/null
