@@ -56,8 +56,11 @@ ProgramResult RunProgram(const ProgramRun& run) {
   std::fflush(nullptr);
   const pid_t child = fork();
   if (child == 0) {
+    // A child that cannot set up its streams exits with 126, which no case expects.
     const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    dup2(err, STDERR_FILENO);
+    if (err < 0 || dup2(err, STDERR_FILENO) < 0) {
+      _exit(126);
+    }
     if (run.output == StandardOutput::kClosed) {
       close(STDOUT_FILENO);
     } else if (run.output == StandardOutput::kIntoError) {
@@ -65,7 +68,9 @@ ProgramResult RunProgram(const ProgramRun& run) {
     } else {
       const char* target = run.output == StandardOutput::kDevFull ? "/dev/full" : outPath.c_str();
       const int out = open(target, O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      dup2(out, STDOUT_FILENO);
+      if (out < 0 || dup2(out, STDOUT_FILENO) < 0) {
+        _exit(126);
+      }
     }
     environ = envp.data();
     execvp(argv[0], argv.data());
