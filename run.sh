@@ -5,5 +5,5 @@ set -euo pipefail
 cd "$(dirname "$0")"
 scripts/install-deps.sh run
 cmake --preset release >&2
-cmake --build --preset release --target morvantiquell --parallel >&2
-exec build/release/console/morvantiquell
+cmake --build --preset release --target morvantiquell --parallel "$(nproc)" >&2
+exec "$(cmake -DPRESET=release -P cmake/PresetFolder.cmake)/console/morvantiquell"

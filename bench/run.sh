@@ -20,7 +20,7 @@ cmake --preset release >/dev/null
 cmake --build --preset release --parallel \
   --target morvantiquell bench_reference bench_same_shape bench_measure stand_in_loader >/dev/null
 
-build=build/release
+build=$(cmake -DPRESET=release -P cmake/PresetFolder.cmake)
 measure="$build/bench/bench_measure"
 program="$build/console/morvantiquell"
 bare="$build/bench/bench_reference"

@@ -6,7 +6,7 @@
 #                                                   COMMAND: ./test.sh (the default), run in the tree
 # The root is made with debootstrap from the Debian archive that apt uses here, the first time, and
 # kept for the next run in $MORVANTIQUELL_ROOTS (by default ~/.cache/morvantiquell/roots); what
-# install-deps.sh installs in it stays there too. Inside, the tree's build/ folder is the root's
+# install-deps.sh installs in it stays there too. Inside, the folder of the tree's builds is the root's
 # own, so that builds of this machine and of the root never mix. Whatever is mounted is unmounted
 # when the command ends, also when it is interrupted. The exit status is the command's.
 set -euo pipefail
@@ -75,8 +75,9 @@ bind /dev /dev
 bind /dev/pts /dev/pts
 [ -d /dev/shm ] && bind /dev/shm /dev/shm
 bind "$tree" "$tree"
+builds=$(dirname "$(cmake -DPRESET=release -P "$tree/cmake/PresetFolder.cmake")") # the presets' folders
 mkdir -p "$root/var/cache/morvantiquell/build$tree"
-bind "$root/var/cache/morvantiquell/build$tree" "$tree/build"
+bind "$root/var/cache/morvantiquell/build$tree" "$builds"
 shared=$(dirname "$tree")/shared
 [ -d "$shared" ] && bind "$shared" "$shared"
 

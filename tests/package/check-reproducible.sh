@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The release files of a package preset as two builders make them, byte for byte the same. The
-# first builder is this tree: the files the preset made in build/PRESET/packages (test.sh has just
+# first builder is this tree: the files the preset made in its folder's packages/ (test.sh has just
 # made them; made here where they are not). The second copies the tree to another folder and
 # makes them there, under another umask and time zone, compiling everything itself. Names the
 # first file that differs and, inside it, the first entry that does.
@@ -12,11 +12,14 @@ source=$(realpath "$(dirname "$0")/../..")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 unset SOURCE_DATE_EPOCH # each builder takes the release time the build names
+# The preset's packages folder below the tree, and the tree's folder of builds, which is not copied.
+folder=$(cmake -DPRESET="$preset" -P "$source/cmake/PresetFolder.cmake")
+packages=${folder#"$source"/}/packages builds=${folder#"$source"/}
+builds=${builds%%/*}
 
-# made FOLDER: the preset's release files, as build/PRESET/packages/NAME, made in FOLDER where
-# they are not there yet.
+# made TREE: the preset's release files, as paths below TREE, made in TREE where they are not there yet.
 made() {
-  files() { (cd "$1/build" && find "./$preset/packages" -maxdepth 1 -type f) 2>/dev/null | sort; }
+  files() { (cd "$1" && find "./$packages" -maxdepth 1 -type f) 2>/dev/null | sort; }
   [ -n "$(files "$1")" ] ||
     (cd "$1" && cmake --preset "$preset" && cmake --build --preset "$preset" --parallel "$(nproc)" &&
       cpack --preset "$preset") >"$work/build.log" 2>&1 ||
@@ -28,7 +31,7 @@ other_umask=002 other_zone=Pacific/Auckland
 [ "$(umask)" = 0002 ] && other_umask=022
 [ "${TZ:-}" = "$other_zone" ] && other_zone=UTC
 mkdir -p "$work/second/elsewhere"
-tar -C "$source" --exclude=./build --exclude=./.git -c . | tar -C "$work/second/elsewhere" -x
+tar -C "$source" --exclude="./$builds" --exclude=./.git -c . | tar -C "$work/second/elsewhere" -x
 second=$(umask "$other_umask" && TZ=$other_zone CCACHE_DISABLE=1 made "$work/second/elsewhere")
 if [ "$first" != "$second" ]; then
   printf 'FAILED: the two builds made different files:\n%s\nand\n%s\n' "$first" "$second" >&2
@@ -43,7 +46,7 @@ unpack() {
   esac
 }
 for file in $first; do
-  a="$source/build/$file" b="$work/second/elsewhere/build/$file"
+  a="$source/$file" b="$work/second/elsewhere/$file"
   cmp -s "$a" "$b" && continue
   unpack "$a" "$work/a" && unpack "$b" "$work/b"
   inside=$(cd "$work" && diff -rq a b | head -n 1) || true
@@ -51,4 +54,4 @@ for file in $first; do
   exit 1
 done
 echo "ok: the same release files from both builds:"
-(cd "$source/build" && sha256sum $first)
+(cd "$source" && sha256sum $first)
