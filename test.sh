@@ -3,7 +3,8 @@
 # debug (with AddressSanitizer and UndefinedBehaviorSanitizer, and clang-tidy) everywhere; the
 # x86-64 tarball on x86-64; the RPM packages where rpmbuild is; the Debian packages on Debian and
 # Ubuntu; and on an x86-64 Debian or Ubuntu machine the programs and release files for the other
-# machines: Linux arm64 (cross-built, tested under qemu-aarch64) and Windows x64 and x86
+# machines: Linux arm64 (cross-built, tested under qemu-aarch64), Linux i386 (cross-built, tested
+# natively where the kernel runs 32-bit programs, else under qemu-i386) and Windows x64 and x86
 # (cross-built, tested under Wine), all driven by the release build's end-to-end driver. Makes
 # each release file a second time to show it comes out the same, and checks the format. What this
 # machine cannot make says so in one line. Independent work runs side by side, as many lanes as
@@ -24,6 +25,7 @@ scripts/install-deps.sh test || exit 1
 # Builds take as many jobs as there are processors each (a plain --parallel has no bound with make).
 jobs=$(nproc)
 if command -v dpkg >/dev/null; then host=$(dpkg --print-architecture); else host=$(uname -m); fi
+folder() { cmake -DPRESET="$1" -P cmake/PresetFolder.cmake; } # where preset $1 builds
 
 # Why this machine cannot make what needs NEED (nothing where it can). The Debian packages are
 # made and checked with Debian's tools, the RPM packages with rpm's. The programs for other
@@ -75,6 +77,9 @@ rows=(
   "linux-native-rpm     rpm         release"
   "linux-native-tarball x86-64      release"
   "debug                -           ctest"
+  "linux-x86            cross       ctest"
+  "linux-x86-deb        cross       linux-x86"
+  "linux-x86-tarball    cross       linux-x86"
   "windows-x86          cross       ctest"
   "windows-x86-zip      cross       -"
 )
@@ -93,18 +98,18 @@ row() { # PRESET NEEDS AFTER
   step "$tool" --preset "$preset"
   if [ "$tool" = ctest ]; then
     # A suite that cannot run here says why; the Khronos-loader suite prints a line per case.
-    grep -shE '^(skipped|khronos-loader [0-9.]+): ' "build/$preset/Testing/Temporary/LastTest.log" |
+    grep -shE '^(skipped|khronos-loader [0-9.]+): ' "$(folder "$preset")/Testing/Temporary/LastTest.log" |
       sed "s/^/$preset: /"
   else
-    [ "$after" = - ] || step tests/package/check-packages.sh "build/$preset" "build/$after/tests/stand-in"
+    [ "$after" = - ] || step tests/package/check-packages.sh "$(folder "$preset")" "$(folder "$after")/tests/stand-in"
     step tests/package/check-reproducible.sh "$preset"
   fi
 }
 # The library built shared: consumers still work, and it exports the API and nothing else.
 shared() {
-  step cmake -S . -B build/shared -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=ON -DMORVANTIQUELL_BUILD_TESTS=OFF
-  step cmake --build build/shared --parallel "$jobs"
-  step tests/package/check-consumers.sh build/shared build/release/tests/stand-in
+  step cmake --preset shared
+  step cmake --build --preset shared --parallel "$jobs"
+  step tests/package/check-consumers.sh "$(folder shared)" "$(folder release)/tests/stand-in"
 }
 
 # Every lane needs the release build's test drivers and stand-in loader: that build comes first.

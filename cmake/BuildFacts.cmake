@@ -11,6 +11,8 @@
 #   emulator          how this machine starts the build's programs (an array; empty for its own)
 #   host_tests        the folder whose test drivers start the build's programs
 #   deb_packages, rpm_packages  the packages each format makes, program first
+#   deb_files, rpm_files        their files, in the same order
+#   archive_name      the archive's name (the zip's or tarball's, less .zip or .tar.gz) and top folder
 function(morvantiquell_shell_words variable)
   set(words "")
   foreach(word IN LISTS ARGN)
@@ -29,7 +31,8 @@ foreach(fact IN ITEMS version=PROJECT_VERSION architecture=MORVANTIQUELL_ARCHITE
                       loader_file_name=MORVANTIQUELL_LOADER_FILE_NAME libdir=CMAKE_INSTALL_LIBDIR
                       rpm_soname_mark=MORVANTIQUELL_RPM_SONAME_MARK c_compiler=CMAKE_C_COMPILER
                       toolchain_file=CMAKE_TOOLCHAIN_FILE host_tests=MORVANTIQUELL_HOST_TESTS
-                      rc_compiler=CMAKE_RC_COMPILER objdump=CMAKE_OBJDUMP)
+                      rc_compiler=CMAKE_RC_COMPILER objdump=CMAKE_OBJDUMP
+                      archive_name=MORVANTIQUELL_ARCHIVE_NAME)
   string(REPLACE "=" ";" fact "${fact}")
   list(GET fact 0 name)
   list(GET fact 1 variable)
@@ -37,7 +40,8 @@ foreach(fact IN ITEMS version=PROJECT_VERSION architecture=MORVANTIQUELL_ARCHITE
   string(APPEND facts "${name}=${value}\n")
 endforeach()
 foreach(array IN ITEMS emulator=CMAKE_CROSSCOMPILING_EMULATOR deb_packages=MORVANTIQUELL_DEB_PACKAGES
-                       rpm_packages=MORVANTIQUELL_RPM_PACKAGES)
+                       rpm_packages=MORVANTIQUELL_RPM_PACKAGES deb_files=MORVANTIQUELL_DEB_FILES
+                       rpm_files=MORVANTIQUELL_RPM_FILES)
   string(REPLACE "=" ";" array "${array}")
   list(GET array 0 name)
   list(GET array 1 variable)

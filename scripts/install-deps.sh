@@ -11,9 +11,10 @@
 #                          for Windows x64 and x86 the MinGW-w64 cross compilers, llvm-dlltool (the
 #                          import library), clang-cl and lld-link (the MSVC-ABI consumer), 64- and
 #                          32-bit Wine (wine32 with the i386 Vulkan loader and Mesa, through
-#                          multiarch) and Xvfb; for Linux arm64 the aarch64-linux-gnu cross
-#                          compiler, qemu-user, and the arm64 Vulkan loader and Mesa (through
-#                          multiarch)
+#                          multiarch) and Xvfb; for Linux arm64 and i386 the aarch64-linux-gnu
+#                          and i686-linux-gnu cross compilers, qemu-user, and each machine's
+#                          Vulkan loader and Mesa (through multiarch), and what valgrind needs
+#                          to check 32-bit programs (libc6-dbg:i386)
 # What is there is judged by what the build looks for, not by package names: where everything is,
 # nothing is installed and no package manager is needed. What is missing is installed with the
 # first of apt-get, dnf, zypper, pacman and apk on the PATH, as root or through sudo, and looked
@@ -74,7 +75,8 @@ if [ "$purpose" = test ] && command -v dpkg >/dev/null && command -v apt-get >/d
     # the release's own version.
     debian_packages+=(g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev clang-tools lld llvm
       wine64 xvfb xauth gcc-mingw-w64-i686 g++-mingw-w64-i686-posix wine32:i386
-      g++-aarch64-linux-gnu qemu-user libvulkan1:arm64 mesa-vulkan-drivers:arm64)
+      g++-aarch64-linux-gnu qemu-user libvulkan1:arm64 mesa-vulkan-drivers:arm64
+      g++-i686-linux-gnu libvulkan1:i386 mesa-vulkan-drivers:i386 libc6-dbg:i386)
     architectures+=(i386 arm64)
   fi
 fi

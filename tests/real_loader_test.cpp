@@ -8,6 +8,8 @@
 // Options (after GoogleTest's own):
 //   --program=PATH      the program under test
 //   --launcher="WORDS"  run the program through this command (qemu)
+//   --program-bits=N    the program's pointer size in bits (32 or 64), which picks the layers a
+//                       loader of its own machine offers it
 
 #include <dlfcn.h>
 #define VK_NO_PROTOTYPES
@@ -31,6 +33,7 @@ using Environment = std::vector<std::pair<std::string, std::string>>;
 
 std::string program;
 std::vector<std::string> launcher;
+std::string programBits;
 
 // The loader's own answer under ENVIRONMENT (set in this process while it is asked), one name per
 // line, in its order; and its version.
@@ -91,10 +94,12 @@ void WriteFile(const std::string& path, const std::string& text) {
   ASSERT_TRUE(file) << path;
 }
 
-// A layer manifest; its library need not exist for the layer to be listed.
-void WriteManifest(const std::string& path, const std::string& name) {
+// A layer manifest, for the machines of one pointer size where ARCH ("32", "64") names one; its
+// library need not exist for the layer to be listed.
+void WriteManifest(const std::string& path, const std::string& name, const std::string& arch = "") {
   WriteFile(path, "{\"file_format_version\":\"1.0.0\",\"layer\":{\"name\":\"" + name +
-                      "\",\"type\":\"GLOBAL\",\"library_path\":\"./libabsent.so\","
+                      "\",\"type\":\"GLOBAL\",\"library_path\":\"./libabsent.so\"," +
+                      (arch.empty() ? "" : "\"library_arch\":\"" + arch + "\",") +
                       "\"api_version\":\"1.0.0\",\"implementation_version\":\"7\","
                       "\"description\":\"test layer\"}}");
 }
@@ -124,6 +129,32 @@ TEST(RealLoader, ListsLayersAddedThroughManifests) {
   EXPECT_EQ(result.out, expected);
   for (const std::string& name : names) {
     EXPECT_NE(result.out.find(name + "\n"), std::string::npos) << name;
+  }
+}
+
+// A layer marked for 32-bit or 64-bit programs is offered only to programs of that size (an
+// overlay ships one manifest for each): the program lists what its own machine's loader does,
+// which for a 32-bit program is not what this 64-bit process sees.
+TEST(RealLoader, ListsTheLayersMarkedForItsPointerSize) {
+  struct {
+    std::string name, arch, listedFor;  // listed by programs of these sizes
+  } const rows[] = {{"VK_LAYER_MORVANTIQUELL_for_32", "32", "32"},
+                    {"VK_LAYER_MORVANTIQUELL_for_64", "64", "64"},
+                    {"VK_LAYER_MORVANTIQUELL_for_any", "", "32 64"}};
+  ASSERT_TRUE(programBits == "32" || programBits == "64") << "--program-bits=" << programBits;
+  const std::string folder = MakeTemporaryFolder();
+  for (const auto& row : rows) {
+    WriteManifest(folder + "/" + row.name + ".json", row.name, row.arch);
+  }
+  const ProgramResult result = RunWith({{"VK_ADD_LAYER_PATH", folder}});
+  std::filesystem::remove_all(folder);
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(result.status, 0);
+  for (const auto& row : rows) {
+    EXPECT_EQ(result.out.find(row.name + "\n") != std::string::npos,
+              row.listedFor.find(programBits) != std::string::npos)
+        << row.name << " in:\n"
+        << result.out;
   }
 }
 
@@ -216,7 +247,8 @@ int main(int argc, char** argv) {
   std::string launcherWords;
   for (int i = 1; i < argc; ++i) {
     if (!TakeOption(argv[i], "--program", &program) &&
-        !TakeOption(argv[i], "--launcher", &launcherWords)) {
+        !TakeOption(argv[i], "--launcher", &launcherWords) &&
+        !TakeOption(argv[i], "--program-bits", &programBits)) {
       std::fprintf(stderr, "unknown option: %s\n", argv[i]);
       return 2;
     }

@@ -35,10 +35,10 @@ program=(bin/morvantiquell share/man/man1/morvantiquell.1.gz)
 development=(include/morvantiquell/layer_query.h "$libdir/libmorvantiquell.a" "$libdir/pkgconfig/morvantiquell.pc"
   "$libdir"/cmake/Morvantiquell/{MorvantiquellConfig,MorvantiquellConfigVersion,MorvantiquellTargets,MorvantiquellTargets-release}.cmake)
 
-# The Debian packages: section, what each must depend on (space-separated, or nothing), files.
+# The Debian packages, by their place in the list: section, what each must depend on
+# (space-separated, or nothing), files.
 deb() {
-  local package=$1 section=$2 depends=$3 dependency
-  local file="$packages/${package}_${version}_$debian_architecture.deb"
+  local package=${deb_packages[$1]} file=$packages/${deb_files[$1]} section=$2 depends=$3 dependency
   shift 3
   [ -f "$file" ] || { fail "missing: $file"; return; }
   [ "$(dpkg-deb -f "$file" Section)" = "$section" ] || fail "$package: section $(dpkg-deb -f "$file" Section)"
@@ -53,7 +53,7 @@ deb() {
 # The RPM packages: files. rpm works out what they require: the C library, never the loader,
 # which they recommend instead. Each marks its licence as one, and names no build machine.
 rpm_package() {
-  local package=$1 file="$packages/$1-$version-1.$architecture.rpm"
+  local package=${rpm_packages[$1]} file=$packages/${rpm_files[$1]}
   shift
   [ -f "$file" ] || { fail "missing: $file"; return; }
   [ "$(rpm -qp --qf '%{ARCH}' "$file")" = "$architecture" ] || fail "$package: architecture $(rpm -qp --qf '%{ARCH}' "$file")"
@@ -71,29 +71,38 @@ made=("$packages"/*.deb "$packages"/*.rpm "$packages"/*.tar.gz)
 case "${made[0]:-}" in
   *.deb)
     prefix="$root/usr"
-    # The C library dependency is what dpkg-shlibdeps found the program itself needs.
-    deb "${deb_packages[0]}" utils "libvulkan1 libc6" "${program[@]/#/usr/}" usr/share/doc/"${deb_packages[0]}"/{README.md,copyright,changelog.gz}
-    deb "${deb_packages[1]}" libdevel '' "${development[@]/#/usr/}" usr/share/doc/"${deb_packages[1]}"/{README.md,copyright,changelog.gz}
-    report=$(lintian "$packages"/*_"$debian_architecture".deb 2>&1 | grep -v 'running with root privileges' || true)
+    for i in "${!deb_packages[@]}"; do
+      doc=(usr/share/doc/"${deb_packages[i]}"/{README.md,copyright,changelog.gz})
+      case ${deb_packages[i]} in
+        # It installs beside its twins for other machines.
+        lib*-dev)
+          deb "$i" libdevel '' "${development[@]/#/usr/}" "${doc[@]}"
+          [ "$(dpkg-deb -f "$packages/${deb_files[i]}" Multi-Arch)" = same ] || fail "${deb_packages[i]} is not Multi-Arch: same"
+          ;;
+        # The C library dependency is what dpkg-shlibdeps found the program itself needs.
+        *) deb "$i" utils "libvulkan1 libc6" "${program[@]/#/usr/}" "${doc[@]}" ;;
+      esac
+    done
+    report=$(lintian "${deb_files[@]/#/$packages/}" 2>&1 | grep -v 'running with root privileges' || true)
     [ -z "$report" ] || echo "$report"
     if grep -qE '^[EW]:' <<<"$report"; then fail "lintian reports errors or warnings"; fi
     ;;
   *.rpm)
     prefix="$root/usr"
     rpm --root "$root" --dbpath /var/lib/rpm --initdb
-    if ! rpm -qp --requires "$packages/${rpm_packages[0]}-$version-1.$architecture.rpm" | grep -q '^libc\.so\.6'; then
+    if ! rpm -qp --requires "$packages/${rpm_files[0]}" | grep -q '^libc\.so\.6'; then
       fail "${rpm_packages[0]} does not require the C library"
     fi
-    rpm_package "${rpm_packages[0]}" "${program[@]/#/usr/}" usr/share/doc/"${rpm_packages[0]}"/README.md \
+    rpm_package 0 "${program[@]/#/usr/}" usr/share/doc/"${rpm_packages[0]}"/README.md \
       usr/share/licenses/"${rpm_packages[0]}"/LICENSE
-    rpm_package "${rpm_packages[1]}" "${development[@]/#/usr/}" usr/share/licenses/"${rpm_packages[1]}"/LICENSE
+    rpm_package 1 "${development[@]/#/usr/}" usr/share/licenses/"${rpm_packages[1]}"/LICENSE
     report=$(rpmlint -r "$here/../../packaging/rpmlintrc" --ignore-unused-rpmlintrc \
-      "$packages"/*."$architecture".rpm 2>&1 || true)
+      "${rpm_files[@]/#/$packages/}" 2>&1 || true)
     grep -E ': [EW]: ' <<<"$report" || true
     if grep -E ': E: ' <<<"$report" | grep -qv ': E: no-signature'; then fail "rpmlint reports errors"; fi
     ;;
   *.tar.gz)
-    top="morvantiquell-$version-linux-$architecture"
+    top=$archive_name
     file="$packages/$top.tar.gz"
     holds "$top.tar.gz" "$(tar -tzf "$file" | grep -v '/$')" \
       "${program[@]/#/$top/}" "${development[@]/#/$top/}" "$top"/share/doc/morvantiquell/{README.md,LICENSE,copyright}
@@ -107,7 +116,8 @@ case "${made[0]:-}" in
     ;;
 esac
 
-cmake -DPROGRAM="$prefix/bin/morvantiquell" -DGLIBC_NEWEST=2.34 -P "$here/../check_linked_libraries.cmake" >/dev/null ||
+[ ! -e "$prefix/bin" ] ||
+  cmake -DPROGRAM="$prefix/bin/morvantiquell" -DGLIBC_NEWEST=2.34 -P "$here/../check_linked_libraries.cmake" >/dev/null ||
   fail "the packaged program is not hardened, needs more than the C library, or a newer one"
 "$here/check-consumers.sh" "$prefix" "$stand_in" "${emulator[@]}" || failed=1
 [ "$failed" -eq 0 ] && echo "ok:" "${made[@]##*/}"

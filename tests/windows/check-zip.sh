@@ -32,9 +32,8 @@ else
 fi
 
 cpack --config "$build/CPackConfig.cmake" -G ZIP -B "$work" >/dev/null
-zip=$(find "$work" -maxdepth 1 -name '*.zip')
-top=$(basename "$zip" .zip)
-[[ "$top" == *-windows-$windows_architecture ]] || fail "$top.zip is not named for windows-$windows_architecture"
+top=$archive_name zip=$work/$archive_name.zip
+[ -f "$zip" ] || { echo "cpack made no $top.zip" >&2; exit 1; }
 (cd "$work" && cmake -E tar xf "$zip")
 files=$(cd "$work/$top" && find . -type f | sort | tr '\n' ' ')
 pages=$(cd "$here/../.." && printf './%s ' docs/*.md)

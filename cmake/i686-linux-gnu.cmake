@@ -1,0 +1,18 @@
+# Cross-builds for Linux i386 (32-bit x86) with Debian's i686-linux-gnu compilers, against the i386
+# libraries that multiarch installs beside the build machine's own (/usr/lib/i386-linux-gnu).
+# An x86-64 kernel with IA-32 emulation runs the programs as they are; one without it (the
+# 32-bit dynamic linker will not start) runs them under user-mode emulation, through qemu-i386.
+set(CMAKE_SYSTEM_NAME Linux)
+set(CMAKE_SYSTEM_PROCESSOR i686)
+set(CMAKE_LIBRARY_ARCHITECTURE i386-linux-gnu)
+
+set(CMAKE_C_COMPILER i686-linux-gnu-gcc)
+set(CMAKE_CXX_COMPILER i686-linux-gnu-g++)
+
+if(NOT DEFINED CACHE{CMAKE_CROSSCOMPILING_EMULATOR})
+  execute_process(COMMAND /lib/ld-linux.so.2 --version RESULT_VARIABLE status OUTPUT_QUIET ERROR_QUIET)
+  if(NOT status EQUAL 0)
+    set(emulator qemu-i386)
+  endif()
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${emulator} CACHE STRING "How this machine runs an i386 program")
+endif()
