@@ -24,76 +24,24 @@ step() {
 scripts/install-deps.sh test || exit 1
 # Builds take as many jobs as there are processors each (a plain --parallel has no bound with make).
 jobs=$(nproc)
-if command -v dpkg >/dev/null; then host=$(dpkg --print-architecture); else host=$(uname -m); fi
-folder() { cmake -DPRESET="$1" -P cmake/PresetFolder.cmake; } # where preset $1 builds
-
-# Why this machine cannot make what needs NEED (nothing where it can). The Debian packages are
-# made and checked with Debian's tools, the RPM packages with rpm's. The programs for other
-# machines are built and run with Debian's cross compilers, Wine and multiarch packages, from
-# x86-64: Wine elsewhere cannot run x86-64 programs, and an arm64 machine's own build is its
-# native one.
-cannot() {
-  case "$1" in
-    debian)
-      command -v dpkg >/dev/null ||
-        echo "made with Debian's dpkg tools and checked with lintian; this machine has no dpkg"
-      ;;
-    rpm)
-      command -v rpmbuild >/dev/null && command -v rpmlint >/dev/null ||
-        echo "made with rpmbuild and checked with rpmlint, which this machine lacks"
-      ;;
-    x86-64)
-      [ "$(uname -m)" = x86_64 ] || echo "built on x86-64; this machine is $(uname -m)"
-      ;;
-    cross)
-      if ! command -v dpkg >/dev/null; then
-        echo "cross-built and run with Debian's cross compilers and multiarch packages; this machine has no dpkg"
-      elif [ "$host" != amd64 ]; then
-        echo "made on an x86-64 machine, with its cross compilers, Wine and qemu-user; this one is $host"
-      fi
-      ;;
-  esac
-}
-
-# What is made here, and what it needs: each row a preset, configured and built, and after that
-#   ctest     tested with its test preset, or
-#   BUILD     packaged with the package preset of its name, the files checked with
-#             check-packages.sh against the stand-in loader of BUILD (a suite's build for the same
-#             machine), or
-#   -         packaged, and checked elsewhere (the zips: by package_zip in the suite's ctest);
-# and every package made a second time, and compared. A suite and the rows after it that need its
-# build make one lane, as does every other row, and the shared build; lanes start in this order,
-# longest first, as many at once as there are processors (two at least).
-#  preset               needs       after
-rows=(
-  "windows-x64          cross       ctest"
-  "windows-x64-zip      cross       -"
-  "linux-arm64          cross       ctest"
-  "linux-arm64-deb      cross       linux-arm64"
-  "linux-arm64-rpm      cross,rpm   linux-arm64"
-  "linux-arm64-tarball  cross       linux-arm64"
-  "release              -           ctest"
-  "linux-native-deb     debian      release"
-  "linux-native-rpm     rpm         release"
-  "linux-native-tarball x86-64      release"
-  "debug                -           ctest"
-  "linux-x86            cross       ctest"
-  "linux-x86-deb        cross       linux-x86"
-  "linux-x86-tarball    cross       linux-x86"
-  "windows-x86          cross       ctest"
-  "windows-x86-zip      cross       -"
-)
+source scripts/presets.sh
 row() { # PRESET NEEDS AFTER
-  local preset=$1 needs=$2 after=$3 tool=cpack reason="" need
+  local preset=$1 needs=$2 after=$3 tool=cpack reason="" need why own_libc=()
   [ "$after" = ctest ] && tool=ctest
   for need in ${needs//,/ }; do
-    reason=${reason:-$(cannot "$need")}
+    why=$(cannot "$need" "$preset")
+    # Without Debian 11's C library the files are made and checked against this machine's.
+    if [ "$need" = libc ] && [ -n "$why" ]; then
+      echo "$preset: against this machine's C library: $why"
+      own_libc=(-DMORVANTIQUELL_LIBC_DEBS=)
+    fi
+    [ "$need" = libc ] || reason=${reason:-$why}
   done
   if [ -n "$reason" ]; then
     echo "skipped: $tool --preset $preset: $reason"
     return
   fi
-  step cmake --preset "$preset"
+  step cmake --preset "$preset" "${own_libc[@]}"
   step cmake --build --preset "$preset" --parallel "$jobs"
   step "$tool" --preset "$preset"
   if [ "$tool" = ctest ]; then
@@ -102,7 +50,7 @@ row() { # PRESET NEEDS AFTER
       sed "s/^/$preset: /"
   else
     [ "$after" = - ] || step tests/package/check-packages.sh "$(folder "$preset")" "$(folder "$after")/tests/stand-in"
-    step tests/package/check-reproducible.sh "$preset"
+    step tests/package/check-reproducible.sh "$preset" "${own_libc[@]}"
   fi
 }
 # The library built shared: consumers still work, and it exports the API and nothing else.

@@ -13,6 +13,7 @@
 #   deb_packages, rpm_packages  the packages each format makes, program first
 #   deb_files, rpm_files        their files, in the same order
 #   archive_name      the archive's name (the zip's or tarball's, less .zip or .tar.gz) and top folder
+#   libc_debs         where Debian 11's C library came from (cmake/debian-11-libc.cmake), or nothing
 function(morvantiquell_shell_words variable)
   set(words "")
   foreach(word IN LISTS ARGN)
@@ -32,7 +33,7 @@ foreach(fact IN ITEMS version=PROJECT_VERSION architecture=MORVANTIQUELL_ARCHITE
                       rpm_soname_mark=MORVANTIQUELL_RPM_SONAME_MARK c_compiler=CMAKE_C_COMPILER
                       toolchain_file=CMAKE_TOOLCHAIN_FILE host_tests=MORVANTIQUELL_HOST_TESTS
                       rc_compiler=CMAKE_RC_COMPILER objdump=CMAKE_OBJDUMP
-                      archive_name=MORVANTIQUELL_ARCHIVE_NAME)
+                      archive_name=MORVANTIQUELL_ARCHIVE_NAME libc_debs=MORVANTIQUELL_LIBC_DEBS)
   string(REPLACE "=" ";" fact "${fact}")
   list(GET fact 0 name)
   list(GET fact 1 variable)

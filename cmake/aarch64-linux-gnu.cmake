@@ -10,3 +10,5 @@ set(CMAKE_C_COMPILER aarch64-linux-gnu-gcc)
 set(CMAKE_CXX_COMPILER aarch64-linux-gnu-g++)
 
 set(CMAKE_CROSSCOMPILING_EMULATOR qemu-aarch64 CACHE STRING "How this machine runs an arm64 program")
+
+include("${CMAKE_CURRENT_LIST_DIR}/debian-11-libc.cmake")

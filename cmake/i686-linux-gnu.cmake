@@ -16,3 +16,5 @@ if(NOT DEFINED CACHE{CMAKE_CROSSCOMPILING_EMULATOR})
   endif()
   set(CMAKE_CROSSCOMPILING_EMULATOR ${emulator} CACHE STRING "How this machine runs an i386 program")
 endif()
+
+include("${CMAKE_CURRENT_LIST_DIR}/debian-11-libc.cmake")

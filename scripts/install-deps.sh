@@ -15,6 +15,10 @@
 #                          and i686-linux-gnu cross compilers, qemu-user, and each machine's
 #                          Vulkan loader and Mesa (through multiarch), and what valgrind needs
 #                          to check 32-bit programs (libc6-dbg:i386)
+#   install-deps.sh release   what scripts/release.sh needs for the tarball on any distribution:
+#                          a C++17 compiler, make, CMake, the Vulkan headers, tar, gzip and ar;
+#                          on an RPM-based system rpmbuild, for the RPM packages; on Debian and
+#                          Ubuntu dpkg-dev and strip-nondeterminism, for the Debian packages
 # What is there is judged by what the build looks for, not by package names: where everything is,
 # nothing is installed and no package manager is needed. What is missing is installed with the
 # first of apt-get, dnf, zypper, pacman and apk on the PATH, as root or through sudo, and looked
@@ -27,8 +31,12 @@ purpose=${1:-run}
 case "$purpose" in
   run) needs=(compiler make cmake headers loader driver) ;;
   test) needs=(compiler make cmake headers loader cpu-driver pkg-config googletest valgrind clang-tools binutils ccache) ;;
+  release)
+    needs=(compiler make cmake headers archives)
+    command -v rpm >/dev/null && needs+=(rpmbuild) # an RPM-based system
+    ;;
   *)
-    echo "usage: $0 run|test" >&2
+    echo "usage: $0 run|test|release" >&2
     exit 2
     ;;
 esac
@@ -61,13 +69,17 @@ valgrind    valgrind                 valgrind            valgrind            val
 clang-tools clang-format,clang-tidy  clang-tools-extra   clang-tools         clang              clang-extra-tools   clang-format and clang-tidy
 binutils    binutils                 binutils            binutils            binutils           binutils            binutils (readelf, nm, objdump)
 ccache      ccache                   ccache              ccache              ccache             ccache              ccache
+archives    tar,gzip,binutils        tar,gzip,binutils   tar,gzip,binutils   tar,gzip,binutils  tar,gzip,binutils   tar, gzip and ar (binutils)
+rpmbuild    rpm                      rpm-build           rpm-build           rpm-tools          rpm                 rpmbuild
 TABLE
 
 # Debian's own route for the Debian package checks and the cross builds, judged by package name:
 # what it installs exists only in Debian's archive, for Debian's multiarch.
 debian_packages=()
 architectures=() # other machines' packages this one installs beside its own
-if [ "$purpose" = test ] && command -v dpkg >/dev/null && command -v apt-get >/dev/null; then
+if [ "$purpose" = release ] && command -v dpkg >/dev/null && command -v apt-get >/dev/null; then
+  debian_packages+=(dpkg-dev strip-nondeterminism)
+elif [ "$purpose" = test ] && command -v dpkg >/dev/null && command -v apt-get >/dev/null; then
   debian_packages+=(dpkg-dev lintian strip-nondeterminism rpm rpmlint)
   # Wine on other machines cannot run x86-64 programs, and an arm64 machine builds for itself.
   if [ "$(dpkg --print-architecture)" = amd64 ]; then
@@ -143,7 +155,8 @@ has() {
         printf '#include <stdio.h>\nint main(void) { return puts("") < 0; }\n' |
           "$compiler" -x c - -o "$work/compiled" 2>/dev/null
       ;;
-    make | valgrind | pkg-config | ccache) command -v "$1" >/dev/null ;;
+    make | valgrind | pkg-config | ccache | rpmbuild) command -v "$1" >/dev/null ;;
+    archives) command -v tar >/dev/null && command -v gzip >/dev/null && command -v ar >/dev/null ;;
     cmake) cmake_is_recent ;;
     headers)
       # Where CMake cannot be asked yet: where distributions and `make install` put them.

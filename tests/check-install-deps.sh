@@ -17,7 +17,7 @@ trap 'rm -rf "$work"' EXIT
 mkdir "$work/broken-loader"
 echo "not a library" >"$work/broken-loader/libvulkan.so.1"
 tools=(c++ g++ clang++ cc gcc clang make cmake pkg-config valgrind clang-format run-clang-tidy readelf
-  nm objdump ccache)
+  nm objdump ccache ar rpm rpmbuild)
 declare -A files=([vulkan.h]=usr/include/vulkan/vulkan.h [googletest]=usr/src/googletest/CMakeLists.txt
   [lvp_icd.json]=usr/share/vulkan/icd.d/lvp_icd.json)
 
@@ -81,5 +81,7 @@ test | dnf     | c++,g++,clang++,make,vulkan.h,libvulkan.so.1,lvp_icd.json,pkg-c
 test | zypper  | c++,g++,clang++,make,vulkan.h,libvulkan.so.1,lvp_icd.json,pkg-config,googletest,valgrind,run-clang-tidy,readelf | zypper --non-interactive install gcc-c++ make vulkan-headers libvulkan1 libvulkan_lvp pkg-config gtest gmock valgrind clang-tools binutils
 test | pacman  | c++,g++,clang++,make,libvulkan.so.1,pkg-config,valgrind,run-clang-tidy,readelf | pacman -S --needed --noconfirm gcc make vulkan-icd-loader pkgconf valgrind clang binutils
 test | apk     | c++,g++,clang++,make,libvulkan.so.1,pkg-config,valgrind,run-clang-tidy,readelf | apk add g++ musl-dev make vulkan-loader pkgconf valgrind clang-extra-tools binutils
+release | dnf  | ar,rpmbuild     | dnf install -y tar gzip binutils rpm-build
+release | pacman | ar,rpm,rpmbuild | pacman -S --needed --noconfirm tar gzip binutils
 TABLE
 exit "$failed"

@@ -2,8 +2,8 @@ cmake_minimum_required(VERSION 3.25)
 # Fails when the program needs the Vulkan loader at start-up; on Linux, when it is not hardened
 # as Debian builds programs (position-independent, every symbol bound at start-up, its relocations
 # read-only after that), or, unless SANITIZED (the sanitizers bring their runtimes), needs more
-# than the C library (libc.so.6, and the dynamic linker, which holds the stack protector's guard on
-# arm64) or, where GLIBC_NEWEST names a version, a newer C library than that; on Windows, when it
+# than the C library (libc.so.6; libdl.so.2 where linked against a glibc before 2.34, which moved
+# dlopen into libc; and the dynamic linker, which holds the stack protector's guard on arm64) or, where GLIBC_NEWEST names a version, a newer C library than that; on Windows, when it
 # is not a console program for the build's pointer size (POINTER_SIZE: PE32+ for 8, PE32 for 4)
 # or needs a DLL that is not part of the system (a MinGW runtime DLL, say).
 if(WINDOWS)
@@ -29,7 +29,7 @@ else()
   string(REGEX REPLACE "Shared library: \\[([^]\n]+)\\]" "Shared library: \\1" dump "${dump}")
   string(REGEX MATCHALL "Shared library: [^\n]+" lines "${dump}")
   if(NOT SANITIZED)
-    set(allowed_pattern "^(libc\\.so\\.6|ld-linux[^/]*\\.so\\.[0-9]+)$")
+    set(allowed_pattern "^(libc\\.so\\.6|libdl\\.so\\.2|ld-linux[^/]*\\.so\\.[0-9]+)$")
   endif()
   if(GLIBC_NEWEST)
     execute_process(COMMAND readelf -W -V "${PROGRAM}" OUTPUT_VARIABLE versions)

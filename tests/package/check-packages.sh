@@ -4,10 +4,10 @@
 # itself and what it depends on, that the format's linter finds nothing wrong (lintian: no error
 # nor warning, and it also refuses a program built for another architecture than its package's;
 # rpmlint: no error but the signature the publisher adds), that the program in it is hardened
-# and needs nothing but the C library, at most glibc 2.34, and that programs build and run
-# against the files, unpacked (a tarball into a folder whose path holds a space) or installed into
-# a scratch root, with the compilers of the architecture the files are for and started the way the
-# build starts its programs (qemu for arm64 on x86-64).
+# and needs nothing but the C library (at most glibc 2.17, where it is linked against Debian 11's),
+# and that programs build and run against the files, unpacked (a tarball into a folder whose path
+# holds a space) or installed into a scratch root, with the compilers of the architecture the
+# files are for and started the way the build starts its programs (qemu for arm64 on x86-64).
 #   check-packages.sh BUILD_FOLDER STAND_IN_FOLDER
 set -euo pipefail
 build=$(realpath "$1")
@@ -104,8 +104,9 @@ case "${made[0]:-}" in
   *.tar.gz)
     top=$archive_name
     file="$packages/$top.tar.gz"
-    holds "$top.tar.gz" "$(tar -tzf "$file" | grep -v '/$')" \
-      "${program[@]/#/$top/}" "${development[@]/#/$top/}" "$top"/share/doc/morvantiquell/{README.md,LICENSE,copyright}
+    mapfile -t pages < <(cd "$here/../.." && printf '%s\n' docs/*.md) # the pages its README links to
+    holds "$top.tar.gz" "$(tar -tzf "$file" | grep -v '/$')" "${program[@]/#/$top/}" "${development[@]/#/$top/}" \
+      "$top"/share/doc/morvantiquell/{README.md,LICENSE,copyright} "${pages[@]/#/$top/share/doc/morvantiquell/}"
     mkdir -p "$work/with space"
     tar -xzf "$file" -C "$work/with space"
     prefix="$work/with space/$top"
@@ -117,7 +118,7 @@ case "${made[0]:-}" in
 esac
 
 [ ! -e "$prefix/bin" ] ||
-  cmake -DPROGRAM="$prefix/bin/morvantiquell" -DGLIBC_NEWEST=2.34 -P "$here/../check_linked_libraries.cmake" >/dev/null ||
+  cmake -DPROGRAM="$prefix/bin/morvantiquell" -DGLIBC_NEWEST=${libc_debs:+2.17} -P "$here/../check_linked_libraries.cmake" >/dev/null ||
   fail "the packaged program is not hardened, needs more than the C library, or a newer one"
 "$here/check-consumers.sh" "$prefix" "$stand_in" "${emulator[@]}" || failed=1
 [ "$failed" -eq 0 ] && echo "ok:" "${made[@]##*/}"

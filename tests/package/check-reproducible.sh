@@ -4,14 +4,18 @@
 # made them; made here where they are not). The second copies the tree to another folder and
 # makes them there, under another umask and time zone, compiling everything itself. Names the
 # first file that differs and, inside it, the first entry that does.
-#   check-reproducible.sh PRESET
+#   check-reproducible.sh PRESET [CMAKE_OPTION...]   (options for both builders' configure)
 # PRESET is a configure preset and the package preset of its name (linux-native-deb, windows-x64-zip, ...).
 set -euo pipefail
 preset=$1
+shift
 source=$(realpath "$(dirname "$0")/../..")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 unset SOURCE_DATE_EPOCH # each builder takes the release time the build names
+# Both builders take Debian 11's C library from where this tree's preset finds it.
+debs=$(cmake --preset "$preset" -N | sed -n 's/^  MORVANTIQUELL_LIBC_DEBS="\(.*\)"$/\1/p')
+options=(${debs:+"-DMORVANTIQUELL_LIBC_DEBS=$(realpath -m "$debs")"} "$@")
 # The preset's packages folder below the tree, and the tree's folder of builds, which is not copied.
 folder=$(cmake -DPRESET="$preset" -P "$source/cmake/PresetFolder.cmake")
 packages=${folder#"$source"/}/packages builds=${folder#"$source"/}
@@ -21,7 +25,7 @@ builds=${builds%%/*}
 made() {
   files() { (cd "$1" && find "./$packages" -maxdepth 1 -type f) 2>/dev/null | sort; }
   [ -n "$(files "$1")" ] ||
-    (cd "$1" && cmake --preset "$preset" && cmake --build --preset "$preset" --parallel "$(nproc)" &&
+    (cd "$1" && cmake --preset "$preset" "${options[@]}" && cmake --build --preset "$preset" --parallel "$(nproc)" &&
       cpack --preset "$preset") >"$work/build.log" 2>&1 ||
     { tail -n 20 "$work/build.log" >&2; echo "FAILED: building $preset in $1" >&2; exit 1; }
   files "$1"

@@ -1,0 +1,68 @@
+# Included by the Linux toolchain files. Where MORVANTIQUELL_LIBC_DEBS is set (the Linux package
+# presets set it), the build links against Debian 11's C library, glibc 2.31, rather than this
+# machine's: its programs then ask for glibc 2.17 at most (arm64's first version; 2.14 on x86-64)
+# and run on every Linux still in use, RHEL 8 and Ubuntu 20.04 among them. The folder holds
+# Debian 11's libc6, libc6-dev and linux-libc-dev packages for the machine the build is for; they
+# are unpacked with ar and tar (any distribution has them) into a sysroot in the build folder.
+# The compilers stay this machine's: only the C library and its headers come from the sysroot.
+if(NOT MORVANTIQUELL_LIBC_DEBS) # (also in the builds CMake tries, which get the sysroot from it)
+  return()
+endif()
+# The machine's multiarch name (a cross toolchain file sets it; else this machine's) and Debian's.
+set(triplet "${CMAKE_LIBRARY_ARCHITECTURE}")
+if(NOT triplet)
+  string(REGEX REPLACE "^i[3-6]86-" "i386-" triplet "${CMAKE_HOST_SYSTEM_PROCESSOR}-linux-gnu")
+endif()
+set(architectures x86_64-linux-gnu=amd64 aarch64-linux-gnu=arm64 i386-linux-gnu=i386)
+list(FILTER architectures INCLUDE REGEX "^${triplet}=")
+string(REGEX REPLACE ".*=" "" debian_architecture "${architectures}")
+
+set(sysroot "${CMAKE_BINARY_DIR}/debian-11-libc")
+if(NOT EXISTS "${sysroot}/unpacked")
+  file(REMOVE_RECURSE "${sysroot}")
+  file(MAKE_DIRECTORY "${sysroot}")
+  foreach(package IN ITEMS libc6 libc6-dev linux-libc-dev)
+    file(GLOB deb "${MORVANTIQUELL_LIBC_DEBS}/${package}_*_${debian_architecture}.deb")
+    if(NOT deb OR NOT debian_architecture)
+      message(FATAL_ERROR "The Linux release files are linked against Debian 11's C library, so that \
+they run on older systems, and ${MORVANTIQUELL_LIBC_DEBS} holds no ${package}_*_${debian_architecture}.deb. \
+Put Debian 11's libc6, libc6-dev and linux-libc-dev for ${debian_architecture} there (from \
+https://packages.debian.org/bullseye/), or name their folder with -DMORVANTIQUELL_LIBC_DEBS=FOLDER. \
+(The release preset builds against this machine's C library, for this machine.)")
+    endif()
+    execute_process(COMMAND ar x "${deb}" WORKING_DIRECTORY "${sysroot}" RESULT_VARIABLE status)
+    file(GLOB data "${sysroot}/data.tar.*")
+    if(status EQUAL 0 AND data)
+      execute_process(COMMAND tar -xf "${data}" -C "${sysroot}" RESULT_VARIABLE status)
+    endif()
+    if(NOT status EQUAL 0 OR NOT data)
+      message(FATAL_ERROR "could not unpack ${deb} with ar and tar")
+    endif()
+    file(REMOVE "${data}" "${sysroot}/control.tar.xz" "${sysroot}/control.tar.gz" "${sysroot}/debian-binary")
+  endforeach()
+  # Its links name files absolutely, as on the system it was made for: they are made to point
+  # within it.
+  file(GLOB_RECURSE links LIST_DIRECTORIES true "${sysroot}/*")
+  foreach(link IN LISTS links)
+    if(IS_SYMLINK "${link}")
+      file(READ_SYMLINK "${link}" target)
+      if(IS_ABSOLUTE "${target}")
+        get_filename_component(folder "${link}" DIRECTORY)
+        file(RELATIVE_PATH target "${folder}" "${sysroot}${target}")
+        file(REMOVE "${link}")
+        file(CREATE_LINK "${target}" "${link}" SYMBOLIC)
+      endif()
+    endif()
+  endforeach()
+  file(TOUCH "${sysroot}/unpacked")
+endif()
+set(CMAKE_SYSROOT "${sysroot}")
+# The start files and libraries from the sysroot first (the compiler would find its own machine's
+# through paths of its own), and its multiarch headers also for a compiler that does not look
+# for them (a compiler of Fedora's, say).
+foreach(kind IN ITEMS EXE SHARED MODULE)
+  set(CMAKE_${kind}_LINKER_FLAGS_INIT "-B${sysroot}/usr/lib/${triplet}")
+endforeach()
+foreach(language IN ITEMS C CXX)
+  set(CMAKE_${language}_FLAGS_INIT "-idirafter ${sysroot}/usr/include/${triplet}")
+endforeach()
