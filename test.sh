@@ -26,14 +26,14 @@ scripts/install-deps.sh test || exit 1
 jobs=$(nproc)
 source scripts/presets.sh
 row() { # PRESET NEEDS AFTER
-  local preset=$1 needs=$2 after=$3 tool=cpack reason="" need why own_libc=()
+  local preset=$1 needs=$2 after=$3 tool=cpack reason="" need why options=()
   [ "$after" = ctest ] && tool=ctest
   for need in ${needs//,/ }; do
     why=$(cannot "$need" "$preset")
     # Without Debian 11's C library the files are made and checked against this machine's.
     if [ "$need" = libc ] && [ -n "$why" ]; then
       echo "$preset: against this machine's C library: $why"
-      own_libc=(-DMORVANTIQUELL_LIBC_DEBS=)
+      options=(-DMORVANTIQUELL_LIBC_DEBS=)
     fi
     [ "$need" = libc ] || reason=${reason:-$why}
   done
@@ -41,7 +41,14 @@ row() { # PRESET NEEDS AFTER
     echo "skipped: $tool --preset $preset: $reason"
     return
   fi
-  step cmake --preset "$preset" "${own_libc[@]}"
+  # Release files from a configuration made afresh, into an empty folder: a kept configuration
+  # would keep what it first took (a toolchain file, the C library's flags) whatever the preset
+  # now says, and a kept folder the files of an earlier version.
+  if [ "$tool" = cpack ]; then
+    options+=(--fresh)
+    rm -rf "$(folder "$preset")/packages"
+  fi
+  step cmake --preset "$preset" "${options[@]}"
   step cmake --build --preset "$preset" --parallel "$jobs"
   step "$tool" --preset "$preset"
   if [ "$tool" = ctest ]; then
@@ -50,7 +57,7 @@ row() { # PRESET NEEDS AFTER
       sed "s/^/$preset: /"
   else
     [ "$after" = - ] || step tests/package/check-packages.sh "$(folder "$preset")" "$(folder "$after")/tests/stand-in"
-    step tests/package/check-reproducible.sh "$preset" "${own_libc[@]}"
+    step tests/package/check-reproducible.sh "$preset" "${options[@]}"
   fi
 }
 # The library built shared: consumers still work, and it exports the API and nothing else.
