@@ -1,7 +1,10 @@
-# What test.sh and release.sh make, and what this machine can make, for them to source: the
-# presets in the order they are made, what each needs, and why a need is not met here.
+# What test.sh and release.sh make, and what this machine can make, for them (and the package
+# checks) to source: the presets in the order they are made, what each needs, and why a need is
+# not met here; where a preset builds, and where it takes Debian 11's C library from.
 if command -v dpkg >/dev/null; then host=$(dpkg --print-architecture); else host=$(uname -m); fi
-folder() { cmake -DPRESET="$1" -P cmake/PresetFolder.cmake; } # where preset $1 builds
+tree=$(realpath "$(dirname "${BASH_SOURCE[0]}")/..")
+folder() { cmake -DPRESET="$1" -P "$tree/cmake/PresetFolder.cmake"; }
+libc_debs() { (cd "$tree" && cmake --preset "$1" -N) | sed -n 's/^  MORVANTIQUELL_LIBC_DEBS="\(.*\)"$/\1/p'; }
 
 # Why this machine cannot make PRESET, which needs NEED (nothing where it can). The Linux
 # release files are linked against Debian 11's C library, from the packages the preset names. The
@@ -26,7 +29,7 @@ cannot() {
       ;;
     libc)
       local debs
-      debs=$(cmake --preset "$2" -N | sed -n 's/^  MORVANTIQUELL_LIBC_DEBS="\(.*\)"$/\1/p')
+      debs=$(libc_debs "$2")
       compgen -G "$debs/libc6_*.deb" >/dev/null ||
         echo "the release files are linked against Debian 11's C library, whose packages are not in $debs"
       ;;

@@ -10,14 +10,15 @@ set -euo pipefail
 preset=$1
 shift
 source=$(realpath "$(dirname "$0")/../..")
+source "$source/scripts/presets.sh"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 unset SOURCE_DATE_EPOCH # each builder takes the release time the build names
 # Both builders take Debian 11's C library from where this tree's preset finds it.
-debs=$(cmake --preset "$preset" -N | sed -n 's/^  MORVANTIQUELL_LIBC_DEBS="\(.*\)"$/\1/p')
+debs=$(libc_debs "$preset")
 options=(${debs:+"-DMORVANTIQUELL_LIBC_DEBS=$(realpath -m "$debs")"} "$@")
 # The preset's packages folder below the tree, and the tree's folder of builds, which is not copied.
-folder=$(cmake -DPRESET="$preset" -P "$source/cmake/PresetFolder.cmake")
+folder=$(folder "$preset")
 packages=${folder#"$source"/}/packages builds=${folder#"$source"/}
 builds=${builds%%/*}
 
