@@ -7,8 +7,9 @@
 # The root is made with debootstrap from the Debian archive that apt uses here, the first time, and
 # kept for the next run in $MORVANTIQUELL_ROOTS (by default ~/.cache/morvantiquell/roots); what
 # install-deps.sh installs in it stays there too. Inside, the folder of the tree's builds is the root's
-# own, so that builds of this machine and of the root never mix. Whatever is mounted is unmounted
-# when the command ends, also when it is interrupted. The exit status is the command's.
+# own, so that builds of this machine and of the root never mix. Everything is mounted in a mount
+# namespace of the script's own, which goes, mounts and all, when the command ends however it ends.
+# The exit status is the command's.
 set -euo pipefail
 release=${1:-trixie}
 shift || true
@@ -21,27 +22,13 @@ if [ "$(id -u)" -ne 0 ]; then
   echo "$0: making and entering a Debian root needs root" >&2
   exit 1
 fi
+[ -n "${MORVANTIQUELL_ROOT_NAMESPACE:-}" ] ||
+  MORVANTIQUELL_ROOT_NAMESPACE=1 exec unshare --mount --propagation private "$0" "$release" "$@"
 
 # One run at a time in a root: another waits for it.
 mkdir -p "$roots"
 exec 9>"$root.lock"
 flock 9
-
-mounted=()
-unmount_all() {
-  local index
-  for ((index = ${#mounted[@]} - 1; index >= 0; index--)); do
-    umount "${mounted[index]}" 2>/dev/null || umount -l "${mounted[index]}"
-  done
-  mounted=()
-}
-# Whatever a broken earlier run left mounted below FOLDER, so that it can be removed.
-unmount_below() {
-  { findmnt -rn -o TARGET | grep -E "^$1(/|$)" || true; } | sort -r | xargs -r -n 1 umount -l
-}
-trap unmount_all EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
 
 if [ ! -x "$root/usr/bin/apt-get" ]; then
   command -v debootstrap >/dev/null || apt-get install -y -q debootstrap >&2
@@ -49,26 +36,21 @@ if [ ! -x "$root/usr/bin/apt-get" ]; then
   mirror=${MORVANTIQUELL_DEBIAN_MIRROR:-$(apt-get indextargets --format '$(SITE)' 'Created-By: Packages' |
     grep -v -- -security | head -n 1)}
   partial=$root.partial
-  unmount_below "$partial"
   rm -rf --one-file-system "$partial"
   mkdir -p "$partial"
   echo "making a $release root in $root from $mirror" >&2
   debootstrap --variant=minbase --include=git,ca-certificates "$release" "$partial" "$mirror" >&2
-  unmount_below "$partial"
+  umount -R "$partial/proc" "$partial/sys" 2>/dev/null || true # debootstrap's, before the move
   # The archive may be a snapshot whose Release files are past their validity date.
   echo 'Acquire::Check-Valid-Until "false";' >"$partial/etc/apt/apt.conf.d/99snapshot"
   mv "$partial" "$root"
 fi
 cp -L /etc/resolv.conf "$root/etc/resolv.conf"
 
-# Private, so that nothing mounted in the root shows outside it where mounts propagate.
 bind() { # bind SOURCE TARGET_IN_ROOT
   mkdir -p "$root$2"
   mount --bind "$1" "$root$2"
-  mounted+=("$root$2")
-  mount --make-private "$root$2"
 }
-unmount_below "$root"
 bind /proc /proc
 bind /sys /sys
 bind /dev /dev
@@ -82,8 +64,6 @@ shared=$(dirname "$tree")/shared
 [ -d "$shared" ] && bind "$shared" "$shared"
 
 # A clean environment: the root's own paths, nothing of this machine's display or tools.
-status=0
-chroot "$root" /usr/bin/env -i HOME=/root LANG=C.UTF-8 TERM="${TERM:-dumb}" ${CI:+CI="$CI"} \
+exec chroot "$root" /usr/bin/env -i HOME=/root LANG=C.UTF-8 TERM="${TERM:-dumb}" ${CI:+CI="$CI"} \
   PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
-  sh -c 'cd "$1" && shift && exec "$@"' sh "$tree" "$@" || status=$?
-exit "$status"
+  sh -c 'cd "$1" && shift && exec "$@"' sh "$tree" "$@"
