@@ -39,7 +39,8 @@ struct Settings {
 
 Settings settings;
 
-enum class Loader { kStandIn, kWithoutEntry, kNotALibrary, kLazilyBound };
+// The folder of the loader a case runs against: one of the settings' folders.
+using Loader = std::string Settings::*;
 
 struct Case {
   const char* name;
@@ -56,7 +57,7 @@ struct Case {
 // Cases print as their names.
 void PrintTo(const Case& param, std::ostream* os) { *os << param.name; }
 
-constexpr Loader kStandIn = Loader::kStandIn;
+constexpr Loader kStandIn = &Settings::standIn;
 constexpr StandardOutput kCaptured = StandardOutput::kCaptured;
 const std::string kListing = "resolve create resolve enumerate enumerate resolve destroy";
 const std::string kEmptyListing = "resolve create resolve enumerate resolve destroy";
@@ -76,11 +77,11 @@ const std::vector<Case>& Cases() {
   static const std::vector<Case> cases = {
     // name, loader, stand-in script, arguments, standard output,
     //     expected standard output, standard error, exit status, loader calls
-    {"LoaderMissing", Loader::kNotALibrary, "", {}, kCaptured,
+    {"LoaderMissing", &Settings::notALibrary, "", {}, kCaptured,
         "", "failed to load \"vulkan-1.dll\" library\n", 1, ""},
-    {"LoaderWithUnboundSymbols", Loader::kLazilyBound, "", {}, kCaptured,
+    {"LoaderWithUnboundSymbols", &Settings::lazilyBound, "", {}, kCaptured,
         "", "failed to load \"vulkan-1.dll\" library\n", 1, ""},
-    {"EntryPointMissing", Loader::kWithoutEntry, "", {}, kCaptured,
+    {"EntryPointMissing", &Settings::withoutEntry, "", {}, kCaptured,
         "", "failed to load \"vkGetInstanceProcAddr\" function from \"vulkan-1.dll\" library\n", 1,
         ""},
     {"CreateUnresolved", kStandIn, "hide=vkCreateInstance", {}, kCaptured,
@@ -149,20 +150,6 @@ const std::vector<Case>& Cases() {
   return cases;
 }
 
-const std::string& LoaderFolder(Loader loader) {
-  switch (loader) {
-    case Loader::kWithoutEntry:
-      return settings.withoutEntry;
-    case Loader::kNotALibrary:
-      return settings.notALibrary;
-    case Loader::kLazilyBound:
-      return settings.lazilyBound;
-    case Loader::kStandIn:
-      break;
-  }
-  return settings.standIn;
-}
-
 // The first word of each recorded call, shortened.
 std::string CallNames(const std::string& log) {
   std::istringstream lines(log);
@@ -187,7 +174,7 @@ struct Outcome {
 Outcome RunCase(const Case& testCase) {
   const std::string folder = MakeTemporaryFolder();
   const std::string logPath = folder + "/calls.log";
-  const std::string& loaderFolder = LoaderFolder(testCase.loader);
+  const std::string& loaderFolder = settings.*testCase.loader;
   ProgramRun run;
   run.command = settings.launcher;
   run.environment = {{"STAND_IN_LOADER_SCRIPT", testCase.script + ";log=" + logPath}};
@@ -234,7 +221,7 @@ class ConsoleListing : public testing::TestWithParam<Case> {};
 
 TEST_P(ConsoleListing, WritesAndExitsAsTabled) {
   const Case& testCase = GetParam();
-  if (LoaderFolder(testCase.loader).empty()) {
+  if ((settings.*testCase.loader).empty()) {
     GTEST_SKIP() << "no such loader on this system";
   }
   const Outcome outcome = RunCase(testCase);
@@ -250,7 +237,7 @@ INSTANTIATE_TEST_SUITE_P(Table, ConsoleListing, testing::ValuesIn(Cases()),
                          });
 
 TEST(ConsoleListingCalls, PassTheTabledValuesAndResolveThroughTheInstance) {
-  const Case listing{"", Loader::kStandIn, "layers=A,B", {}, StandardOutput::kCaptured, "", "", 0,
+  const Case listing{"", kStandIn, "layers=A,B", {}, StandardOutput::kCaptured, "", "", 0,
                      ""};
   const std::string expected =
       "vkGetInstanceProcAddr instance=null name=\"vkCreateInstance\"\n"

@@ -12,25 +12,6 @@
 
 namespace {
 
-std::vector<std::string> MergedEnvironment(const ProgramRun& run) {
-  std::vector<std::string> merged;
-  for (char** entry = environ; *entry != nullptr; ++entry) {
-    const std::string text = *entry;
-    const std::string key = text.substr(0, text.find('='));
-    bool replaced = false;
-    for (const auto& [name, value] : run.environment) {
-      replaced = replaced || name == key;
-    }
-    if (!replaced) {
-      merged.push_back(text);
-    }
-  }
-  for (const auto& [name, value] : run.environment) {
-    merged.push_back(name + "=" + value);
-  }
-  return merged;
-}
-
 std::vector<char*> Pointers(std::vector<std::string>& texts) {
   std::vector<char*> pointers;
   pointers.reserve(texts.size() + 1);
@@ -49,9 +30,7 @@ ProgramResult RunProgram(const ProgramRun& run) {
   const std::string errPath = folder + "/err";
 
   std::vector<std::string> arguments = run.command;
-  std::vector<std::string> environment = MergedEnvironment(run);
   std::vector<char*> argv = Pointers(arguments);
-  std::vector<char*> envp = Pointers(environment);
 
   std::fflush(nullptr);
   const pid_t child = fork();
@@ -72,7 +51,10 @@ ProgramResult RunProgram(const ProgramRun& run) {
         _exit(126);
       }
     }
-    environ = envp.data();
+    // This process runs one thread, so the child may change its own environment before exec.
+    for (const auto& [name, value] : run.environment) {
+      setenv(name.c_str(), value.c_str(), 1);
+    }
     execvp(argv[0], argv.data());
     std::perror(argv[0]);
     _exit(127);
