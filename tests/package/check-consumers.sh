@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
-# Builds three consumers against an installed Morvantiquell: C and C++ through find_package, C
-# through pkg-config. Each, and the installed program, must list the stand-in loader's layers.
-# A shared library must export the API and nothing else, and the installed program must find it
-# by itself.
-#   check-consumers.sh PREFIX|BUILD_FOLDER STAND_IN_FOLDER [LAUNCHER...]
-# A build folder is installed into a temporary prefix first. For another machine, CC and
-# CMAKE_TOOLCHAIN_FILE name its C compiler and toolchain file, and the launcher (qemu) starts its
-# programs here.
+# Builds consumers of Morvantiquell, each a project of its own as a user's would be, and runs them
+# against the stand-in loader.
+# - Against an installed copy: C and C++ through find_package, and C through pkg-config; the
+#   installed program must list the layers too. A shared library must export the API and nothing
+#   else, and the installed program must find it by itself.
+# - Against a git checkout: a C project that takes its committed state in through FetchContent (a
+#   file:// URL), whose build must get the library and none of our tests, benchmark, install rules
+#   or packages. Exits 77 (skipped) where the folder is not a git checkout.
+#   check-consumers.sh PREFIX|BUILD_FOLDER|CHECKOUT STAND_IN_FOLDER [LAUNCHER...]
+# A build folder is installed into a temporary prefix first. For another machine, CC, CXX and
+# CMAKE_TOOLCHAIN_FILE name its compilers and toolchain file, MORVANTIQUELL_VULKAN_HEADERS the folder
+# with the Vulkan headers, and the launcher (qemu) starts its programs here.
 set -euo pipefail
 installed=$1
 stand_in=$(realpath "$2")
@@ -15,6 +19,46 @@ launcher=("$@")
 here=$(dirname "$(realpath "$0")")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+
+# Only the stand-in is on the search path: a shared library must be found through the programs'
+# own run paths.
+failed=0
+check() {
+  local name=$1 expected=$2 actual status=0
+  shift 2
+  actual=$(LD_LIBRARY_PATH="$stand_in" \
+    STAND_IN_LOADER_SCRIPT='layers=VK_LAYER_ONE@7,,VK_LAYER_TWO@4294967295' "${launcher[@]}" "$@" 2>&1) ||
+    status=$?
+  [ "$status" -eq 0 ] || actual+=$'\n'"(exit status $status)"
+  if [ "$actual" = "$expected" ]; then
+    echo "ok: $name"
+  else
+    printf 'FAILED: %s printed\n%s\nexpected\n%s\n' "$name" "$actual" "$expected" >&2
+    failed=1
+  fi
+}
+listing=$'VK_LAYER_ONE 7\n 0\nVK_LAYER_TWO 4294967295'
+
+if [ -f "$installed/CMakeLists.txt" ]; then
+  if ! tag=$(git -C "$installed" rev-parse HEAD 2>/dev/null); then
+    echo "skipped: $installed is not a git checkout"
+    exit 77
+  fi
+  cmake -S "$here" -B "$work/fetch" -DCONSUMER_LANGUAGE=C -DCMAKE_BUILD_TYPE=Release \
+    -DMORVANTIQUELL_REPOSITORY="file://$(realpath "$installed")" -DMORVANTIQUELL_TAG="$tag" \
+    -DMORVANTIQUELL_VULKAN_HEADERS="${MORVANTIQUELL_VULKAN_HEADERS:-}" >/dev/null
+  cmake --build "$work/fetch" --parallel >/dev/null
+  ours=$(cmake --build "$work/fetch" --target help |
+    grep -xE '\.\.\. (api_test|console_test|stand_in_loader|bench_measure|package|install|compressed_documents)' || true)
+  tests=$(cd "$work/fetch" && ctest -N | grep -oE 'Total Tests: [0-9]+')
+  if [ -n "$ours" ] || [ "$tests" != "Total Tests: 0" ] || [ -n "$(find "$work" -name CPackConfig.cmake)" ]; then
+    echo "the parent's build holds our targets, tests or packages: ${ours//$'\n'/ } ($tests)" >&2
+    failed=1
+  fi
+  check "FetchContent consumer at ${tag:0:12}" "$listing" "$work/fetch/consumer"
+  exit "$failed"
+fi
+
 if [ -f "$installed/CMakeCache.txt" ]; then
   prefix="$work/prefix"
   cmake --install "$installed" --prefix "$prefix" >/dev/null
@@ -46,25 +90,8 @@ if [ -n "$shared" ]; then
   fi
 fi
 
-# Only the stand-in is on the search path: a shared library must be found through the programs'
-# own run paths.
-failed=0
-check() {
-  local name=$1 expected=$2 actual status=0
-  shift 2
-  actual=$(LD_LIBRARY_PATH="$stand_in" \
-    STAND_IN_LOADER_SCRIPT='layers=VK_LAYER_ONE@7,,VK_LAYER_TWO@4294967295' "${launcher[@]}" "$@" 2>&1) ||
-    status=$?
-  [ "$status" -eq 0 ] || actual+=$'\n'"(exit status $status)"
-  if [ "$actual" = "$expected" ]; then
-    echo "ok: $name"
-  else
-    printf 'FAILED: %s printed\n%s\nexpected\n%s\n' "$name" "$actual" "$expected" >&2
-    failed=1
-  fi
-}
 for consumer in C/consumer CXX/consumer consumer_pkg_config; do
-  check "$consumer" $'VK_LAYER_ONE 7\n 0\nVK_LAYER_TWO 4294967295' "$work/$consumer"
+  check "$consumer" "$listing" "$work/$consumer"
 done
 # (A development package alone holds no program; the package checks hold it to its file list.)
 [ ! -e "$prefix/bin" ] || check "installed program" $'VK_LAYER_ONE\n\nVK_LAYER_TWO' "$prefix/bin/morvantiquell"
