@@ -7,9 +7,14 @@ find_program(WINESERVER NAMES wineserver64 wineserver PATHS /usr/lib/wine)
 find_program(XVFB_RUN xvfb-run)
 set(wine "${CMAKE_CROSSCOMPILING_EMULATOR}")
 
-# No display: Wine takes one from the first process of a prefix, and this prefix runs without.
-set(wine_environment -u DISPLAY -u WAYLAND_DISPLAY
-  "WINEPREFIX=${PROJECT_BINARY_DIR}/wineprefix" "WINEDEBUG=-all" "WINEDLLOVERRIDES=mscoree,mshtml=")
+# A prefix is booted once per build, into wineprefix-booted, and each prefix a suite wants fresh
+# starts from a copy of it (wine-prefix.sh). Quiet, without Mono and Gecko.
+set(booted_prefix "${PROJECT_BINARY_DIR}/wineprefix-booted")
+set(wine_settings "WINEDEBUG=-all" "WINEDLLOVERRIDES=mscoree,mshtml=" "WINE64=${WINE64}" "WINE=${wine}"
+  "WINESERVER=${WINESERVER}" "BOOTED_PREFIX=${booted_prefix}")
+set(wine_prefix_script "${CMAKE_CURRENT_SOURCE_DIR}/wine-prefix.sh")
+# The tests' own prefix has no display: Wine takes one from the first process of a prefix.
+set(wine_environment -u DISPLAY -u WAYLAND_DISPLAY "WINEPREFIX=${PROJECT_BINARY_DIR}/wineprefix" ${wine_settings})
 set(wine_launch env ${wine_environment} "${wine}")
 
 # Each loader folder gets its own copy of the program, which finds the DLL beside it.
@@ -37,18 +42,7 @@ if(NOT WINE64 OR NOT WINESERVER OR NOT XVFB_RUN)
 endif()
 set(CMAKE_CROSSCOMPILING_EMULATOR ${wine_launch})
 
-# A prefix is booted once per build, into wineprefix-booted; the tests' prefix and the one with a
-# display start from a copy of it. (The Khronos-loader suite boots its own: from a copy, under
-# load, it lost a registry write and a process.) Wine's background processes outlive the command
-# that starts them: they must not hold on to CTest's output pipes, or CTest waits for them.
-set(booted_prefix "${PROJECT_BINARY_DIR}/wineprefix-booted")
-add_test(NAME wine_start
-  COMMAND env ${wine_environment} sh -c [=[exec >/dev/null 2>&1 </dev/null
-    if [ ! -d "$1" ]; then
-      rm -rf "$1.new" && WINEPREFIX="$1.new" "$2" wineboot --init && WINEPREFIX="$1.new" "$3" -w &&
-        mv "$1.new" "$1" || exit 1
-    fi
-    rm -rf "$WINEPREFIX" && cp -a "$1" "$WINEPREFIX" && "$3" -p && "$2" wineboot --init]=] wine_start "${booted_prefix}" "${WINE64}" "${WINESERVER}")
+add_test(NAME wine_start COMMAND env ${wine_environment} sh "${wine_prefix_script}")
 add_test(NAME wine_stop COMMAND env ${wine_environment} "${WINESERVER}" -k)
 set_tests_properties(wine_start PROPERTIES FIXTURES_SETUP wine)
 set_tests_properties(wine_stop PROPERTIES FIXTURES_CLEANUP wine)
@@ -63,7 +57,7 @@ add_test(NAME wine_loader_without_display
           -P ${CMAKE_CURRENT_SOURCE_DIR}/check_run.cmake)
 add_test(NAME wine_loader_under_xvfb
   COMMAND ${CMAKE_COMMAND}
-          "-DCOMMAND=${XVFB_RUN};-a;-n;100;env;WINEPREFIX=${PROJECT_BINARY_DIR}/wineprefix-display;BOOTED_PREFIX=${booted_prefix};WINEDEBUG=-all;WINEDLLOVERRIDES=mscoree,mshtml=;WINE64=${WINE64};WINE=${wine};WINESERVER=${WINESERVER};sh;${CMAKE_CURRENT_SOURCE_DIR}/wine-with-display.sh;$<TARGET_FILE:morvantiquell>"
+          "-DCOMMAND=${XVFB_RUN};-a;-n;100;env;WINEPREFIX=${PROJECT_BINARY_DIR}/wineprefix-display;${wine_settings};sh;${wine_prefix_script};${wine};$<TARGET_FILE:morvantiquell>"
           -DEXPECTED_OUT= -DEXPECTED_ERR= -DEXPECTED_STATUS=0
           -P ${CMAKE_CURRENT_SOURCE_DIR}/check_run.cmake)
 set_tests_properties(wine_loader_under_xvfb PROPERTIES FIXTURES_REQUIRED wine)

@@ -3,14 +3,14 @@
 # driver: one table of cases. In each, the program must print what enumerate_layers.exe gets from
 # the same loader directly (same lines, same order, CR LF) and what the case registered, and exit
 # 0; without a registered driver it must report the refused instance. Runs inside xvfb-run, in a
-# prefix made afresh.
+# prefix made afresh, with its wineserver up (wine-prefix.sh).
 #   khronos-loader.sh VIEW VERSION READS_SETTINGS LOADER_FOLDER UNSAFE_LOADER_FOLDER
 # VIEW is the registry view the programs read, 32 or 64 (a 32-bit program's loader reads
 # WOW6432Node). VERSION is the loaders' and READS_SETTINGS (ON or OFF) whether they read a loader
 # settings file; where they do not, one must change nothing. Each folder holds morvantiquell.exe
 # and enumerate_layers.exe beside a vulkan-1.dll; the second loader reads the VK_* variables that
 # the first, seeing Wine's elevated token, ignores. WINE64 (which boots the prefix and edits its
-# registry), WINE (which runs the programs), WINESERVER and WINEPREFIX come from the environment.
+# registry), WINE (which runs the programs) and WINEPREFIX come from the environment.
 set -u
 view=$1
 version=$2
@@ -18,17 +18,8 @@ reads_settings=$3
 shipped=$(realpath "$4")
 unsafe=$(realpath "$5")
 work=$(mktemp -d)
-rm -rf "$WINEPREFIX"
-mkdir -p "$WINEPREFIX"
-quiet() { "$@" >/dev/null 2>&1 </dev/null; }
-wine_reg() { quiet "$WINE64" reg "$@" /f; }
-finish() {
-  quiet "$WINESERVER" -k
-  rm -rf "$work"
-}
-trap finish EXIT
-quiet "$WINESERVER" -p
-quiet "$WINE64" wineboot --init
+trap 'rm -rf "$work"' EXIT
+wine_reg() { "$WINE64" reg "$@" /f >/dev/null 2>&1 </dev/null; }
 
 # Manifests live in C:\layers; a layer's library need not exist for it to be listed (or, for a
 # layer turned on, loaded: the loader passes over a library it cannot find beside the manifest).

@@ -1,0 +1,23 @@
+#!/bin/sh
+# Makes the Wine prefix WINEPREFIX afresh as a copy of BOOTED_PREFIX, which it boots the first
+# time, and starts the prefix's wineserver, kept alive across the programs that follow. Then runs
+# COMMAND, if there is one, stops the server after it, and exits with COMMAND's status; without
+# one the server stays up, and stopping it is the caller's. Under xvfb-run, Wine takes the display
+# from the first process of a prefix's server, which is started here, under the display.
+#   wine-prefix.sh [COMMAND...]
+# WINE64 (which boots a 64-bit prefix, in which both 64- and 32-bit programs run) and WINESERVER
+# name the Wine programs. Nothing here keeps the caller's output streams open: Wine's background
+# processes outlive the command that starts them, and a test runner would wait for them.
+set -u
+quiet() { "$@" >/dev/null 2>&1 </dev/null; }
+if [ ! -d "$BOOTED_PREFIX" ]; then
+  rm -rf "$BOOTED_PREFIX.new" && WINEPREFIX="$BOOTED_PREFIX.new" quiet "$WINE64" wineboot --init &&
+    WINEPREFIX="$BOOTED_PREFIX.new" quiet "$WINESERVER" -w && mv "$BOOTED_PREFIX.new" "$BOOTED_PREFIX" || exit 1
+fi
+rm -rf "$WINEPREFIX" && cp -a "$BOOTED_PREFIX" "$WINEPREFIX" && quiet "$WINESERVER" -p &&
+  quiet "$WINE64" wineboot --init || exit 1
+[ $# -gt 0 ] || exit 0
+"$@"
+status=$?
+quiet "$WINESERVER" -k
+exit "$status"
