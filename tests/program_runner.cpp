@@ -10,27 +10,17 @@
 #include <iterator>
 #include <sstream>
 
-namespace {
-
-std::vector<char*> Pointers(std::vector<std::string>& texts) {
-  std::vector<char*> pointers;
-  pointers.reserve(texts.size() + 1);
-  for (auto& text : texts) {
-    pointers.push_back(text.data());
-  }
-  pointers.push_back(nullptr);
-  return pointers;
-}
-
-}  // namespace
-
 ProgramResult RunProgram(const ProgramRun& run) {
   const std::string folder = MakeTemporaryFolder();
   const std::string outPath = folder + "/out";
   const std::string errPath = folder + "/err";
 
   std::vector<std::string> arguments = run.command;
-  std::vector<char*> argv = Pointers(arguments);
+  std::vector<char*> argv;
+  for (std::string& argument : arguments) {
+    argv.push_back(argument.data());
+  }
+  argv.push_back(nullptr);
 
   std::fflush(nullptr);
   const pid_t child = fork();
