@@ -13,18 +13,18 @@
 set -uo pipefail
 cd "$(dirname "$0")"
 
-failed=()
+source scripts/presets.sh
+# Each step's command line goes to this file where it fails; lanes running at once append to it.
+logs=$(mktemp -d)
+trap 'rm -rf "$logs"' EXIT
 step() {
   local start=$SECONDS
   echo "== $*"
-  "$@" || failed+=("$*")
+  "$@" || echo "$*" >>"$logs/failed"
   echo "   $((SECONDS - start)) s"
 }
 
 scripts/install-deps.sh test || exit 1
-# Builds take as many jobs as there are processors each (a plain --parallel has no bound with make).
-jobs=$(nproc)
-source scripts/presets.sh
 row() { # PRESET NEEDS AFTER
   local preset=$1 needs=$2 after=$3 tool=cpack reason="" need why options=()
   [ "$after" = ctest ] && tool=ctest
@@ -39,23 +39,15 @@ row() { # PRESET NEEDS AFTER
   done
   if [ -n "$reason" ]; then
     echo "skipped: $tool --preset $preset: $reason"
-    return
-  fi
-  # Release files from a configuration made afresh, into an empty folder: a kept configuration
-  # would keep what it first took (a toolchain file, the C library's flags) whatever the preset
-  # now says, and a kept folder the files of an earlier version.
-  if [ "$tool" = cpack ]; then
-    options+=(--fresh)
-    rm -rf "$(folder "$preset")/packages"
-  fi
-  step cmake --preset "$preset" "${options[@]}"
-  step cmake --build --preset "$preset" --parallel "$jobs"
-  step "$tool" --preset "$preset"
-  if [ "$tool" = ctest ]; then
+  elif [ "$tool" = ctest ]; then
+    step cmake --preset "$preset"
+    step cmake --build --preset "$preset" --parallel "$(nproc)"
+    step ctest --preset "$preset"
     # A suite that cannot run here says why; the Khronos-loader suite prints a line per case.
     grep -shE '^(skipped|khronos-loader [0-9.]+): ' "$(folder "$preset")/Testing/Temporary/LastTest.log" |
       sed "s/^/$preset: /"
   else
+    step make_files "$preset" "${options[@]}"
     [ "$after" = - ] || step tests/package/check-packages.sh "$(folder "$preset")" "$(folder "$after")/tests/stand-in"
     step tests/package/check-reproducible.sh "$preset" "${options[@]}"
   fi
@@ -63,13 +55,13 @@ row() { # PRESET NEEDS AFTER
 # The library built shared: consumers still work, and it exports the API and nothing else.
 shared() {
   step cmake --preset shared
-  step cmake --build --preset shared --parallel "$jobs"
+  step cmake --build --preset shared --parallel "$(nproc)"
   step tests/package/check-consumers.sh "$(folder shared)" "$(folder release)/tests/stand-in"
 }
 
 # Every lane needs the release build's test drivers and stand-in loader: that build comes first.
 step cmake --preset release
-step cmake --build --preset release --parallel "$jobs"
+step cmake --build --preset release --parallel "$(nproc)"
 lanes=()
 for entry in "${rows[@]}"; do
   read -r _ _ after <<<"$entry"
@@ -79,26 +71,22 @@ for entry in "${rows[@]}"; do
   esac
 done
 lanes+=(shared)
-logs=$(mktemp -d)
-trap 'rm -rf "$logs"' EXIT
-run_lane() { # N: lane N's steps in turn; the steps that failed go to N.failed
+run_lane() { # N: lane N's steps in turn
   local entry
   IFS=';' read -ra entries <<<"${lanes[$1]}"
   for entry in "${entries[@]}"; do
     $entry # a row is its words
   done
-  printf '%s\n' "${failed[@]}" >"$logs/$1.failed"
 }
 pids=()
 for i in "${!lanes[@]}"; do
-  while [ "$(jobs -rp | wc -l)" -ge $((jobs > 2 ? jobs : 2)) ]; do wait -n; done
+  while [ "$(jobs -rp | wc -l)" -ge $(($(nproc) > 2 ? $(nproc) : 2)) ]; do wait -n; done
   run_lane "$i" >"$logs/$i.log" 2>&1 &
   pids+=($!)
 done
 for i in "${!lanes[@]}"; do
   wait "${pids[$i]}" 2>/dev/null
   cat "$logs/$i.log"
-  mapfile -t -O "${#failed[@]}" failed < <(grep . "$logs/$i.failed")
 done
 
 # The benchmark, once and briefly, to show that it runs; its figures fail nothing.
@@ -106,8 +94,8 @@ step bench/run.sh 3
 mapfile -t sources < <(find layer_query console platform tests bench -name '*.cpp' -o -name '*.h' -o -name '*.c' | sort)
 step clang-format --dry-run --Werror "${sources[@]}"
 
-if [ ${#failed[@]} -ne 0 ]; then
-  printf 'FAILED: %s\n' "${failed[@]}"
+if [ -s "$logs/failed" ]; then
+  sed 's/^/FAILED: /' "$logs/failed"
   exit 1
 fi
 echo "all suites passed"

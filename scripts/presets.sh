@@ -4,6 +4,15 @@
 if command -v dpkg >/dev/null; then host=$(dpkg --print-architecture); else host=$(uname -m); fi
 tree=$(realpath "$(dirname "${BASH_SOURCE[0]}")/..")
 folder() { cmake -DPRESET="$1" -P "$tree/cmake/PresetFolder.cmake"; }
+# make_files PRESET [CMAKE_OPTION...]: the preset's release files, from a configuration made afresh,
+# into its emptied packages/: a kept configuration would keep what it first took (a toolchain file,
+# the C library's flags) whatever the preset now says, and a kept folder the files of an earlier
+# version. Builds take a job per processor each (a plain --parallel has no bound with make).
+make_files() {
+  rm -rf "$(folder "$1")/packages"
+  (cd "$tree" && cmake --preset "$1" --fresh "${@:2}" && cmake --build --preset "$1" --parallel "$(nproc)" &&
+    cpack --preset "$1")
+}
 libc_debs() { (cd "$tree" && cmake --preset "$1" -N) | sed -n 's/^  MORVANTIQUELL_LIBC_DEBS="\(.*\)"$/\1/p'; }
 
 # Why this machine cannot make PRESET, which needs NEED (nothing where it can). The Linux

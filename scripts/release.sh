@@ -23,10 +23,7 @@ for entry in "${rows[@]}"; do
     echo "not made: $preset: $reason"
     continue
   fi
-  # Configured afresh, into an emptied folder, as test.sh makes them: nothing kept from before.
-  rm -rf "$(folder "$preset")/packages"
-  if ! (cmake --preset "$preset" --fresh && cmake --build --preset "$preset" --parallel "$(nproc)" &&
-    cpack --preset "$preset") >"$log" 2>&1; then
+  if ! make_files "$preset" >"$log" 2>&1; then
     tail -n 20 "$log" >&2
     echo "FAILED: making $preset" >&2
     exit 1
