@@ -237,8 +237,7 @@ INSTANTIATE_TEST_SUITE_P(Table, ConsoleListing, testing::ValuesIn(Cases()),
                          });
 
 TEST(ConsoleListingCalls, PassTheTabledValuesAndResolveThroughTheInstance) {
-  const Case listing{"", kStandIn, "layers=A,B", {}, StandardOutput::kCaptured, "", "", 0,
-                     ""};
+  const Case listing{"", kStandIn, "layers=A,B", {}, StandardOutput::kCaptured, "", "", 0, ""};
   const std::string expected =
       "vkGetInstanceProcAddr instance=null name=\"vkCreateInstance\"\n"
       "vkCreateInstance sType=1 pNext=null flags=0 layers=0/null extensions=0/null allocator=null "

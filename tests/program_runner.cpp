@@ -17,6 +17,7 @@ ProgramResult RunProgram(const ProgramRun& run) {
 
   std::vector<std::string> arguments = run.command;
   std::vector<char*> argv;
+  argv.reserve(arguments.size() + 1);
   for (std::string& argument : arguments) {
     argv.push_back(argument.data());
   }
