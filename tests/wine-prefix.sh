@@ -14,8 +14,14 @@ if [ ! -d "$BOOTED_PREFIX" ]; then
   rm -rf "$BOOTED_PREFIX.new" && WINEPREFIX="$BOOTED_PREFIX.new" quiet "$WINE64" wineboot --init &&
     WINEPREFIX="$BOOTED_PREFIX.new" quiet "$WINESERVER" -w && mv "$BOOTED_PREFIX.new" "$BOOTED_PREFIX" || exit 1
 fi
-rm -rf "$WINEPREFIX" && cp -a "$BOOTED_PREFIX" "$WINEPREFIX" && quiet "$WINESERVER" -p &&
-  quiet "$WINE64" wineboot --init || exit 1
+# The copy links the booted prefix's files rather than writing them again (a gigabyte, which written
+# at once by the suites starting together slowed the disk enough for a Wine program to fail to
+# start): Wine rewrites only the registry's files in place, which get copies of their own.
+rm -rf "$WINEPREFIX" && cp -al "$BOOTED_PREFIX" "$WINEPREFIX" || exit 1
+for file in "$BOOTED_PREFIX"/*.reg; do
+  rm "$WINEPREFIX/${file##*/}" && cp -p "$file" "$WINEPREFIX/" || exit 1
+done
+quiet "$WINESERVER" -p && quiet "$WINE64" wineboot --init || exit 1
 [ $# -gt 0 ] || exit 0
 "$@"
 status=$?
