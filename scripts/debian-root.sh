@@ -47,16 +47,11 @@ if [ ! -x "$root/usr/bin/apt-get" ]; then
 fi
 cp -L /etc/resolv.conf "$root/etc/resolv.conf"
 
-bind() { # bind SOURCE TARGET_IN_ROOT
+bind() { # bind SOURCE TARGET_IN_ROOT, with what is mounted below SOURCE (/dev/pts, /dev/shm)
   mkdir -p "$root$2"
-  mount --bind "$1" "$root$2"
+  mount --rbind "$1" "$root$2"
 }
-bind /proc /proc
-bind /sys /sys
-bind /dev /dev
-bind /dev/pts /dev/pts
-[ -d /dev/shm ] && bind /dev/shm /dev/shm
-bind "$tree" "$tree"
+for folder in /proc /sys /dev "$tree"; do bind "$folder" "$folder"; done
 builds=$(dirname "$(cmake -DPRESET=release -P "$tree/cmake/PresetFolder.cmake")") # the presets' folders
 mkdir -p "$root/var/cache/morvantiquell/build$tree"
 bind "$root/var/cache/morvantiquell/build$tree" "$builds"
