@@ -34,7 +34,7 @@
 #include <string>
 #include <vector>
 
-#if defined(_WIN32)
+#ifdef _WIN32
 #define STAND_IN_EXPORT extern "C" __declspec(dllexport)
 #else
 #define STAND_IN_EXPORT extern "C" __attribute__((visibility("default")))
