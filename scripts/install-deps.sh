@@ -74,22 +74,24 @@ rpmbuild    rpm                      rpm-build           rpm-build           rpm
 TABLE
 
 # Debian's own route for the Debian package checks and the cross builds, judged by package name:
-# what it installs exists only in Debian's archive, for Debian's multiarch.
-debian_packages=()
-architectures=() # other machines' packages this one installs beside its own
+# what it installs exists only in Debian's archive, for Debian's multiarch. In groups, each
+# installed on its own, so that one apt cannot install (an index of a mirror out of step, say)
+# keeps no other from being installed: this machine's own, and each other machine's.
+groups=()
+declare -A group_packages
+group() { groups+=("$1") && group_packages[$1]="${*:2}"; }
 if [ "$purpose" = release ] && command -v dpkg >/dev/null && command -v apt-get >/dev/null; then
-  debian_packages+=(dpkg-dev strip-nondeterminism)
+  group native dpkg-dev strip-nondeterminism
 elif [ "$purpose" = test ] && command -v dpkg >/dev/null && command -v apt-get >/dev/null; then
-  debian_packages+=(dpkg-dev lintian strip-nondeterminism rpm rpmlint)
+  group native dpkg-dev lintian strip-nondeterminism rpm rpmlint
   # Wine on other machines cannot run x86-64 programs, and an arm64 machine builds for itself.
   if [ "$(dpkg --print-architecture)" = amd64 ]; then
     # clang-tools brings clang-cl (as clang-cl-N), llvm llvm-dlltool and lld lld-link, each at
     # the release's own version.
-    debian_packages+=(g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev clang-tools lld llvm
-      wine64 xvfb xauth gcc-mingw-w64-i686 g++-mingw-w64-i686-posix wine32:i386
-      g++-aarch64-linux-gnu qemu-user libvulkan1:arm64 mesa-vulkan-drivers:arm64
-      g++-i686-linux-gnu libvulkan1:i386 mesa-vulkan-drivers:i386 libc6-dbg:i386)
-    architectures+=(i386 arm64)
+    group_packages[native]+=" g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev clang-tools lld llvm wine64 xvfb xauth"
+    group arm64 g++-aarch64-linux-gnu qemu-user libvulkan1:arm64 mesa-vulkan-drivers:arm64
+    group i386 g++-i686-linux-gnu qemu-user libvulkan1:i386 mesa-vulkan-drivers:i386 libc6-dbg:i386
+    group "Windows x86" gcc-mingw-w64-i686 g++-mingw-w64-i686-posix wine32:i386
   fi
 fi
 
@@ -202,12 +204,14 @@ describe() {
 }
 
 mapfile -t missing < <(missing_needs)
-missing_debian=()
-for package in "${debian_packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
-    missing_debian+=("$package")
+declare -A group_missing
+for name in "${groups[@]}"; do
+  for package in ${group_packages[$name]}; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
+      group_missing[$name]+="${group_missing[$name]:+ }$package"
+  done
 done
-[ ${#missing[@]} -eq 0 ] && [ ${#missing_debian[@]} -eq 0 ] && exit 0
+[ ${#missing[@]} -eq 0 ] && [ ${#group_missing[@]} -eq 0 ] && exit 0
 
 if ! manager=$(first_command "${managers[@]}"); then
   echo "missing: $(describe "${missing[@]}") (none of apt-get, dnf, zypper, pacman and apk is on the PATH to install it with; install it, then run this again)" >&2
@@ -219,7 +223,6 @@ for need in "${missing[@]}"; do
   read -r -a words <<<"${names[$need/$manager]}"
   packages+=("${words[@]}")
 done
-packages+=("${missing_debian[@]}")
 
 as_root=()
 if [ "$(id -u)" -ne 0 ]; then
@@ -229,30 +232,77 @@ if [ "$(id -u)" -ne 0 ]; then
   fi
   as_root=(sudo)
 fi
-echo "installing with $manager: ${packages[*]}" >&2
+# Installs a group with apt-get, never removing or downgrading a package. Multiarch keeps every
+# machine's copy of a library at one version: where another machine's copy that the group needs
+# is held back by this machine's own, both are asked for at the other's version, when that is no
+# older than this machine's (the upgrade an older base image needs). Says why where the group
+# still cannot be installed.
+apt_install() { # GROUP PACKAGE...
+  local group=$1 library name version installed round
+  shift
+  local asked=("$@")
+  echo "installing with apt-get ($group): $*" >&2
+  for round in 1 2 3 4 5 6 7 8; do
+    if apt-get install -s -q --no-remove "${asked[@]}" >"$work/plan" 2>&1; then
+      "${as_root[@]}" apt-get install -y -q --no-remove "${asked[@]}" >&2 && return 0
+      break
+    fi
+    local count=${#asked[@]}
+    while read -r library; do
+      name=${library%:*}
+      version=$(apt-cache policy "$library" | sed -n 's/^  Candidate: //p')
+      installed=$(dpkg-query -W -f='${Version}' "$name" 2>/dev/null) || continue
+      if [ -n "$version" ] && dpkg --compare-versions "$version" ge "$installed" &&
+        [[ " ${asked[*]} " != *" $library=$version "* ]]; then
+        asked+=("$name=$version" "$library=$version")
+      fi
+    done < <(grep -oE 'Depends: [^ :]+:[a-z0-9]+ ' "$work/plan" | sed 's/^Depends: //; s/ $//' | sort -u)
+    [ ${#asked[@]} -gt "$count" ] || break
+  done
+  echo "could not install the $group group (${*}): $(grep -m 1 -E '^E: |Depends: ' "$work/plan" | sed 's/^ *//')" |
+    tee -a "$work/not-installed" >&2
+  return 1
+}
+
 case "$manager" in
   apt-get)
     export DEBIAN_FRONTEND=noninteractive
-    for architecture in "${architectures[@]}"; do
-      dpkg --print-foreign-architectures | grep -qx "$architecture" ||
-        "${as_root[@]}" dpkg --add-architecture "$architecture"
+    for name in "${groups[@]}"; do
+      for package in ${group_missing[$name]:-}; do
+        [[ "$package" != *:* ]] || dpkg --print-foreign-architectures | grep -qx "${package#*:}" ||
+          "${as_root[@]}" dpkg --add-architecture "${package#*:}"
+      done
     done
-    "${as_root[@]}" apt-get update -q >&2
+    # A mirror may serve an index that does not match its Release file for a while ("Mirror sync
+    # in progress?"): apt leaves that index out, and what it has serves all it can.
+    if ! "${as_root[@]}" apt-get update -q >"$work/update" 2>&1; then
+      cat "$work/update" >&2
+      echo "apt-get update could not fetch every index (above); going on with those it has" >&2
+    fi
     # With recommended packages: Wine only recommends the X libraries its display driver needs.
-    # Multiarch keeps every architecture's copy of a library at one version, so installing i386's
-    # and arm64's may upgrade some of this machine's.
-    "${as_root[@]}" apt-get install -y -q "${packages[@]}" >&2
+    # What the build needs goes with this machine's own group.
+    group_missing[native]="${packages[*]}${group_missing[native]:+ }${group_missing[native]:-}"
+    for name in native "${groups[@]}"; do
+      # shellcheck disable=SC2086 # a group is its words
+      [ -z "${group_missing[$name]:-}" ] || apt_install "$name" ${group_missing[$name]} || true
+      unset "group_missing[$name]"
+    done
     ;;
-  dnf) "${as_root[@]}" dnf install -y "${packages[@]}" >&2 ;;
-  zypper) "${as_root[@]}" zypper --non-interactive install "${packages[@]}" >&2 ;;
+  dnf) echo "installing with dnf: ${packages[*]}" >&2 && "${as_root[@]}" dnf install -y "${packages[@]}" >&2 ;;
+  zypper) echo "installing with zypper: ${packages[*]}" >&2 && "${as_root[@]}" zypper --non-interactive install "${packages[@]}" >&2 ;;
   # Without -y: syncing the package lists without upgrading is a partial upgrade, which Arch
   # does not support; where they are stale, pacman says so.
-  pacman) "${as_root[@]}" pacman -S --needed --noconfirm "${packages[@]}" >&2 ;;
-  apk) "${as_root[@]}" apk add "${packages[@]}" >&2 ;;
+  pacman) echo "installing with pacman: ${packages[*]}" >&2 && "${as_root[@]}" pacman -S --needed --noconfirm "${packages[@]}" >&2 ;;
+  apk) echo "installing with apk: ${packages[*]}" >&2 && "${as_root[@]}" apk add "${packages[@]}" >&2 ;;
 esac
 
 mapfile -t missing < <(missing_needs)
 if [ ${#missing[@]} -ne 0 ]; then
   echo "still missing after installing ${packages[*]}: $(describe "${missing[@]}")" >&2
+  exit 1
+fi
+# Each group that could not be installed, once more at the end, where a caller sees it.
+if [ -s "$work/not-installed" ]; then
+  cat "$work/not-installed" >&2
   exit 1
 fi

@@ -71,7 +71,7 @@ while IFS='|' read -r purpose manager hidden expected; do
     failed=1
   fi
 done <<'TABLE'
-run  | apt-get | cmake | apt-get update -q; apt-get install -y -q cmake
+run  | apt-get | cmake | apt-get update -q; apt-get install -s -q --no-remove cmake; apt-get install -y -q --no-remove cmake
 run  | dnf     | cmake | dnf install -y cmake
 run  | zypper  | cmake | zypper --non-interactive install cmake
 run  | pacman  | cmake | pacman -S --needed --noconfirm cmake
