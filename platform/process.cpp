@@ -1,0 +1,380 @@
+#include "process.h"
+
+#include <cstdio>
+
+namespace platform {
+namespace {
+
+struct Named {
+  unsigned long code;
+  const char* name;
+};
+
+template <std::size_t size>
+const char* Find(const Named (&table)[size], unsigned long code) {
+  for (const Named& entry : table) {
+    if (entry.code == code) {
+      return entry.name;
+    }
+  }
+  return nullptr;
+}
+
+}  // namespace
+}  // namespace platform
+
+#ifdef _WIN32
+
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
+#include <cmath>
+
+namespace platform {
+namespace {
+
+// A crash ends the trial's process with its exception code, as it would end unhandled, but
+// without Windows Error Reporting's dialog or, under Wine, its debugger's backtrace.
+LONG WINAPI EndWithExceptionCode(EXCEPTION_POINTERS* exception) {
+  TerminateProcess(GetCurrentProcess(), exception->ExceptionRecord->ExceptionCode);
+  return EXCEPTION_EXECUTE_HANDLER;
+}
+
+constexpr UINT kQuietErrorMode =
+    SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX;
+
+// A handle the child inherits: a copy of one of ours, or else the null device.
+HANDLE Inheritable(HANDLE handle) {
+  HANDLE copy = nullptr;
+  if (handle == nullptr || handle == INVALID_HANDLE_VALUE ||
+      !DuplicateHandle(GetCurrentProcess(), handle, GetCurrentProcess(), &copy, 0, TRUE,
+                       DUPLICATE_SAME_ACCESS)) {
+    SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
+    copy = CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                       &inherited, OPEN_EXISTING, 0, nullptr);
+  }
+  return copy;
+}
+
+// A temporary file that the child inherits, and that goes when its last handle closes.
+HANDLE CreateChannel() {
+  wchar_t folder[MAX_PATH + 1];
+  wchar_t path[MAX_PATH + 1];
+  if (GetTempPathW(MAX_PATH + 1, folder) == 0 || GetTempFileNameW(folder, L"mvq", 0, path) == 0) {
+    return INVALID_HANDLE_VALUE;
+  }
+  SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
+  return CreateFileW(path, GENERIC_READ | GENERIC_WRITE,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherited,
+                     CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+}
+
+std::string ReadAll(HANDLE channel) {
+  std::string content;
+  SetFilePointer(channel, 0, nullptr, FILE_BEGIN);
+  char block[4096];
+  DWORD size = 0;
+  while (ReadFile(channel, block, sizeof block, &size, nullptr) && size > 0) {
+    content.append(block, size);
+  }
+  return content;
+}
+
+}  // namespace
+
+void PrepareToStartChildren() { SetErrorMode(kQuietErrorMode); }
+
+ChildResult RunThisProgram(const std::vector<std::string>& arguments, double seconds,
+                           bool showErrors, int (* /*trial*/)(const std::vector<std::string>&)) {
+  ChildResult result;
+  std::wstring self(MAX_PATH, L'\0');
+  DWORD length = 0;
+  while ((length = GetModuleFileNameW(nullptr, self.data(), static_cast<DWORD>(self.size()))) ==
+         self.size()) {
+    self.resize(self.size() * 2);
+  }
+  self.resize(length);
+  // The arguments are this program's own, with no space or quote in them.
+  std::wstring commandLine = L"\"" + self + L"\"";
+  for (const std::string& argument : arguments) {
+    commandLine += L" " + std::wstring(argument.begin(), argument.end());
+  }
+
+  // The answer goes to a temporary file, read when the child has ended: it may be longer than a
+  // pipe holds, and a child that stops writing half-way must not stop this process.
+  HANDLE channel = CreateChannel();
+  if (channel == INVALID_HANDLE_VALUE) {
+    result.code = GetLastError();
+    return result;
+  }
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = Inheritable(nullptr);
+  startup.hStdOutput = channel;
+  startup.hStdError = Inheritable(showErrors ? GetStdHandle(STD_ERROR_HANDLE) : nullptr);
+
+  // The child runs in a job of its own, which ends with everything in it when its last handle
+  // closes: after the trial, and when this process ends, however it ends.
+  HANDLE job = CreateJobObjectW(nullptr, nullptr);
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+  if (job != nullptr) {
+    SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+  }
+  PROCESS_INFORMATION process{};
+  if (CreateProcessW(self.c_str(), commandLine.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED,
+                     nullptr, nullptr, &startup, &process)) {
+    const bool inJob = job != nullptr && AssignProcessToJobObject(job, process.hProcess);
+    ResumeThread(process.hThread);
+    const double milliseconds = std::ceil(seconds * 1000);
+    const DWORD limit = milliseconds < INFINITE ? static_cast<DWORD>(milliseconds) : INFINITE - 1;
+    if (WaitForSingleObject(process.hProcess, limit) == WAIT_TIMEOUT) {
+      if (!inJob || !TerminateJobObject(job, 1)) {
+        TerminateProcess(process.hProcess, 1);
+      }
+      WaitForSingleObject(process.hProcess, INFINITE);
+      result.end = ChildEnd::kTimedOut;
+    } else {
+      DWORD code = 0;
+      GetExitCodeProcess(process.hProcess, &code);
+      result.code = code;
+      // Exception codes have the top bit set; exit statuses here never do.
+      result.end = (code & 0x80000000UL) != 0 ? ChildEnd::kDied : ChildEnd::kExited;
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    result.answer = ReadAll(channel);
+  } else {
+    result.code = GetLastError();
+  }
+  if (job != nullptr) {
+    CloseHandle(job);
+  }
+  CloseHandle(startup.hStdInput);
+  CloseHandle(channel);
+  CloseHandle(startup.hStdError);
+  return result;
+}
+
+std::string DescribeDeath(unsigned long code) {
+  static const Named kExceptions[] = {
+      {0xC0000005UL, "EXCEPTION_ACCESS_VIOLATION"},
+      {0xC00000FDUL, "EXCEPTION_STACK_OVERFLOW"},
+      {0xC000001DUL, "EXCEPTION_ILLEGAL_INSTRUCTION"},
+      {0xC0000096UL, "EXCEPTION_PRIV_INSTRUCTION"},
+      {0xC0000094UL, "EXCEPTION_INT_DIVIDE_BY_ZERO"},
+      {0xC000008EUL, "EXCEPTION_FLT_DIVIDE_BY_ZERO"},
+      {0xC0000006UL, "EXCEPTION_IN_PAGE_ERROR"},
+      {0x80000003UL, "EXCEPTION_BREAKPOINT"},
+      {0x80000002UL, "EXCEPTION_DATATYPE_MISALIGNMENT"},
+      {0xC0000409UL, "STATUS_STACK_BUFFER_OVERRUN"},
+      {0xC0000374UL, "STATUS_HEAP_CORRUPTION"},
+      {0xC0000135UL, "STATUS_DLL_NOT_FOUND"},
+      {0xC0000142UL, "STATUS_DLL_INIT_FAILED"},
+      {0xE06D7363UL, "a C++ exception"},
+  };
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08lX", code);
+  const char* name = Find(kExceptions, code);
+  return std::string("exception ") + text + (name != nullptr ? std::string(" (") + name + ")" : "");
+}
+
+std::string DescribeError(unsigned long code) {
+  char text[256] = "";
+  const DWORD size =
+      FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                     static_cast<DWORD>(code), 0, text, sizeof text, nullptr);
+  std::string description(text, size);
+  while (!description.empty() && (description.back() == '\n' || description.back() == '\r')) {
+    description.pop_back();
+  }
+  return description.empty() ? "error " + std::to_string(code) : description;
+}
+
+std::FILE* TakeTrialChannel() {
+  SetErrorMode(kQuietErrorMode);
+  SetUnhandledExceptionFilter(EndWithExceptionCode);
+  std::fflush(stdout);
+  const int channel = _dup(_fileno(stdout));
+  _dup2(_fileno(stderr), _fileno(stdout));
+  SetStdHandle(STD_OUTPUT_HANDLE, GetStdHandle(STD_ERROR_HANDLE));
+  if (channel < 0) {
+    return nullptr;
+  }
+  _setmode(channel, _O_BINARY);
+  return _fdopen(channel, "wb");
+}
+
+void SetEnvironment(const char* name, const char* value) { SetEnvironmentVariableA(name, value); }
+
+}  // namespace platform
+
+#else
+
+#include <fcntl.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+namespace platform {
+namespace {
+
+std::timespec Now() {
+  std::timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return now;
+}
+
+double SecondsBetween(const std::timespec& from, const std::timespec& to) {
+  return static_cast<double>(to.tv_sec - from.tv_sec) +
+         static_cast<double>(to.tv_nsec - from.tv_nsec) / 1e9;
+}
+
+// Waits until the child has ended, without reaping it, so that its process group stays its own
+// until the rest of the group is ended too; false when `seconds` pass first. SIGCHLD is blocked,
+// and waited for here.
+bool WaitForEnd(pid_t child, double seconds, const sigset_t& childSignal) {
+  const std::timespec start = Now();
+  for (;;) {
+    siginfo_t info{};
+    if (waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+        info.si_pid == child) {
+      return true;
+    }
+    const double left = seconds - SecondsBetween(start, Now());
+    if (left <= 0) {
+      return false;
+    }
+    const double whole = std::floor(left);
+    const std::timespec wait{static_cast<std::time_t>(whole),
+                             static_cast<long>((left - whole) * 1e9)};
+    sigtimedwait(&childSignal, nullptr, &wait);
+  }
+}
+
+// The channel's whole content, read from its start.
+std::string ReadAll(std::FILE* channel) {
+  std::string content;
+  std::rewind(channel);
+  char block[4096];
+  for (std::size_t size = 0; (size = std::fread(block, 1, sizeof block, channel)) > 0;) {
+    content.append(block, size);
+  }
+  return content;
+}
+
+}  // namespace
+
+void PrepareToStartChildren() {
+  // Inherited as ignored, SIGCHLD would make the system reap the children before they are waited
+  // for.
+  std::signal(SIGCHLD, SIG_DFL);
+}
+
+ChildResult RunThisProgram(const std::vector<std::string>& arguments, double seconds,
+                           bool showErrors, int (*trial)(const std::vector<std::string>&)) {
+  ChildResult result;
+  std::vector<std::string> words = {"/proc/self/exe"};
+  words.insert(words.end(), arguments.begin(), arguments.end());
+  std::vector<char*> argv;
+  argv.reserve(words.size() + 1);
+  for (std::string& word : words) {
+    argv.push_back(word.data());
+  }
+  argv.push_back(nullptr);
+
+  // The answer goes to a temporary file, read when the child has ended: it may be longer than a
+  // pipe holds, and a child that stops writing half-way must not stop this process.
+  std::FILE* channel = std::tmpfile();
+  const int nowhere = open("/dev/null", O_RDWR | O_CLOEXEC);
+  if (channel == nullptr || nowhere < 0) {
+    result.code = static_cast<unsigned long>(errno);
+    if (channel != nullptr) {
+      std::fclose(channel);
+    }
+    return result;
+  }
+  sigset_t childSignal;
+  sigset_t previous;
+  sigemptyset(&childSignal);
+  sigaddset(&childSignal, SIGCHLD);
+  sigprocmask(SIG_BLOCK, &childSignal, &previous);
+  std::fflush(nullptr);
+  const pid_t parent = getpid();
+  const pid_t child = fork();
+  if (child == 0) {
+    // A process group of its own, which a time limit ends whole; and the child ends with this
+    // process, should this one end first.
+    setpgid(0, 0);
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != parent) {
+      _exit(EXIT_FAILURE);
+    }
+    sigprocmask(SIG_SETMASK, &previous, nullptr);
+    dup2(nowhere, STDIN_FILENO);
+    dup2(fileno(channel), STDOUT_FILENO);
+    if (!showErrors) {
+      dup2(nowhere, STDERR_FILENO);
+    }
+    execv(argv[0], argv.data());
+    _exit(trial(arguments));
+  }
+  if (child < 0) {
+    result.code = static_cast<unsigned long>(errno);
+  } else {
+    setpgid(child, child);  // (also here, so that it is so before the group is ended)
+    const bool ended = WaitForEnd(child, seconds, childSignal);
+    kill(-child, SIGKILL);
+    int status = 0;
+    waitpid(child, &status, 0);
+    if (!ended) {
+      result.end = ChildEnd::kTimedOut;
+    } else if (WIFSIGNALED(status)) {
+      result.end = ChildEnd::kDied;
+      result.code = static_cast<unsigned long>(WTERMSIG(status));
+    } else {
+      result.end = ChildEnd::kExited;
+      result.code = static_cast<unsigned long>(WEXITSTATUS(status));
+    }
+    result.answer = ReadAll(channel);
+  }
+  sigprocmask(SIG_SETMASK, &previous, nullptr);
+  close(nowhere);
+  std::fclose(channel);
+  return result;
+}
+
+std::string DescribeDeath(unsigned long code) {
+  static const Named kSignals[] = {
+      {SIGSEGV, "SIGSEGV"}, {SIGBUS, "SIGBUS"},   {SIGILL, "SIGILL"},   {SIGFPE, "SIGFPE"},
+      {SIGABRT, "SIGABRT"}, {SIGTRAP, "SIGTRAP"}, {SIGSYS, "SIGSYS"},   {SIGKILL, "SIGKILL"},
+      {SIGTERM, "SIGTERM"}, {SIGINT, "SIGINT"},   {SIGQUIT, "SIGQUIT"}, {SIGPIPE, "SIGPIPE"},
+      {SIGHUP, "SIGHUP"},   {SIGXCPU, "SIGXCPU"}, {SIGXFSZ, "SIGXFSZ"},
+  };
+  const char* name = Find(kSignals, code);
+  return "signal " + std::to_string(code) + (name != nullptr ? std::string(" (") + name + ")" : "");
+}
+
+std::string DescribeError(unsigned long code) { return std::strerror(static_cast<int>(code)); }
+
+std::FILE* TakeTrialChannel() {
+  std::fflush(stdout);
+  const int channel = dup(STDOUT_FILENO);
+  dup2(STDERR_FILENO, STDOUT_FILENO);
+  return channel < 0 ? nullptr : fdopen(channel, "wb");
+}
+
+void SetEnvironment(const char* name, const char* value) { setenv(name, value, 1); }
+
+}  // namespace platform
+
+#endif
