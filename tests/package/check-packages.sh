@@ -31,7 +31,7 @@ holds() {
   shift 2
   [ "$(sort <<<"$listing")" = "$(printf '%s\n' "$@" | sort)" ] || fail "$name holds:"$'\n'"$listing"
 }
-program=(bin/morvantiquell share/man/man1/morvantiquell.1.gz)
+program=(bin/morvantiquell bin/morvantiquell-check share/man/man1/morvantiquell.1.gz share/man/man1/morvantiquell-check.1.gz)
 development=(include/morvantiquell/layer_query.h "$libdir/libmorvantiquell.a" "$libdir/pkgconfig/morvantiquell.pc"
   "$libdir"/cmake/Morvantiquell/{MorvantiquellConfig,MorvantiquellConfigVersion,MorvantiquellTargets,MorvantiquellTargets-release}.cmake)
 
@@ -117,9 +117,11 @@ case "${made[0]:-}" in
     ;;
 esac
 
-[ ! -e "$prefix/bin" ] ||
-  cmake -DPROGRAM="$prefix/bin/morvantiquell" -DGLIBC_NEWEST=${libc_debs:+2.17} -P "$here/../check_linked_libraries.cmake" >/dev/null ||
-  fail "the packaged program is not hardened, needs more than the C library, or a newer one"
+for program in morvantiquell morvantiquell-check; do
+  [ ! -e "$prefix/bin" ] ||
+    cmake -DPROGRAM="$prefix/bin/$program" -DGLIBC_NEWEST=${libc_debs:+2.17} -P "$here/../check_linked_libraries.cmake" >/dev/null ||
+    fail "the packaged $program is not hardened, needs more than the C library, or a newer one"
+done
 "$here/check-consumers.sh" "$prefix" "$stand_in" "${emulator[@]}" || failed=1
 [ "$failed" -eq 0 ] && echo "ok:" "${made[@]##*/}"
 exit "$failed"

@@ -37,7 +37,7 @@ top=$archive_name zip=$work/$archive_name.zip
 (cd "$work" && cmake -E tar xf "$zip")
 files=$(cd "$work/$top" && find . -type f | sort | tr '\n' ' ')
 pages=$(cd "$here/../.." && printf './%s ' docs/*.md)
-expected="./LICENSE.txt ./README.txt ./bin/morvantiquell.dll ./bin/morvantiquell.exe $pages\
+expected="./LICENSE.txt ./README.txt ./bin/morvantiquell-check.exe ./bin/morvantiquell.dll ./bin/morvantiquell.exe $pages\
 ./include/morvantiquell/layer_query.h ./lib/cmake/Morvantiquell/MorvantiquellConfig.cmake \
 ./lib/cmake/Morvantiquell/MorvantiquellConfigVersion.cmake \
 ./lib/cmake/Morvantiquell/MorvantiquellTargets-release.cmake \
@@ -51,7 +51,7 @@ for text in README.txt LICENSE.txt ${pages//.\//}; do
 done
 # What Windows shows of each file (Properties, Details), read back by MinGW's resource compiler.
 file_version=$version.0
-for file in morvantiquell.exe morvantiquell.dll; do
+for file in morvantiquell.exe morvantiquell-check.exe morvantiquell.dll; do
   resources=$("$rc_compiler" -i "$work/$top/bin/$file" -O rc 2>&1) || true
   for entry in "FILEVERSION ${file_version//./, }" "PRODUCTVERSION ${file_version//./, }" \
     "VALUE \"FileVersion\", \"$file_version\"" "VALUE \"ProductVersion\", \"$file_version\"" \
@@ -62,9 +62,11 @@ for file in morvantiquell.exe morvantiquell.dll; do
   done
 done
 [[ "$resources" != *RT_MANIFEST* ]] || fail "morvantiquell.dll carries an application manifest"
-manifest=$("$rc_compiler" -i "$work/$top/bin/morvantiquell.exe" -O rc 2>&1 | sed -n '/RT_MANIFEST/,/^END/p')
-[[ "$manifest" == *'level=""asInvoker""'* && "$manifest" == *'supportedOS Id=""{8e0f7a12-'* ]] ||
-  fail "morvantiquell.exe has no manifest that runs it as invoker and declares Windows 10 and 11"$'\n'"$manifest"
+for program in morvantiquell.exe morvantiquell-check.exe; do
+  manifest=$("$rc_compiler" -i "$work/$top/bin/$program" -O rc 2>&1 | sed -n '/RT_MANIFEST/,/^END/p')
+  [[ "$manifest" == *'level=""asInvoker""'* && "$manifest" == *'supportedOS Id=""{8e0f7a12-'* ]] ||
+    fail "$program has no manifest that runs it as invoker and declares Windows 10 and 11"$'\n'"$manifest"
+done
 
 exports=$("$objdump" -p "$work/$top/bin/morvantiquell.dll" |
   sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' | awk '/^\t\[ *[0-9]+\]/ { print $NF }' | sort | tr '\n' ' ')

@@ -69,6 +69,53 @@ else
 fi
 compare "no layer registered" "$shipped" ""
 
+# The check program, with the test layers (test_layer_BEHAVIOUR.dll beside the manifests):
+# each verdict, and an implicit layer that kills the plain instance, which only the loader that
+# reads VK_LOADER_LAYERS_DISABLE under Wine can leave out. No trial may be left running.
+check_case() { # NAME FOLDER EXPECTED_OUT EXPECTED_ERR EXPECTED_STATUS
+  local status
+  "$WINE" "$2/morvantiquell-check.exe" --timeout 3 >"$work/out" 2>"$work/err"
+  status=$?
+  printf '%s\n' "$3" | sed 's/$/\r/' >"$work/expected"
+  if [ "$status" -eq "$5" ] && cmp -s "$work/out" "$work/expected" && [ "$(tr -d '\r' <"$work/err")" = "$4" ] &&
+    ! pgrep -f "khronos-$version.*morvantiquell-check.exe --trial" >/dev/null; then
+    echo "khronos-loader $version: ok: the check: $1"
+  else
+    echo "khronos-loader $version: FAILED: the check: $1 (status $status)"
+    cat -A "$work/out" "$work/err"
+    echo "-- expected:"; printf '%s' "$3"; echo "$4"
+    pgrep -af "khronos-$version.*morvantiquell-check.exe --trial"
+    failed=1
+  fi
+}
+layer() { printf 'VK_LAYER_MORVANTIQUELL_%s\t%s\n' "$@"; }
+unregister() { # Implicit|Explicit FILE (in C:\layers)
+  wine_reg delete "HKLM\\Software\\Khronos\\Vulkan\\${1}Layers" /v "C:\\layers\\$2" "/reg:$view"
+}
+mkdir -p "$drive_c/layers"
+cp "$shipped"/test_layer_*.dll "$drive_c/layers/"
+for behaviour in passes refuses missing dies hangs; do # (no test_layer_missing.dll)
+  printf '{"file_format_version":"1.0.0","layer":{"name":"VK_LAYER_MORVANTIQUELL_%s","type":"GLOBAL","library_path":".\\\\test_layer_%s.dll","api_version":"1.0.0","implementation_version":"1","description":"test layer","disable_environment":{"MORVANTIQUELL_TEST_LAYER_OFF":"1"}}}' \
+    "$behaviour" "$behaviour" >"$drive_c/layers/check-$behaviour.json"
+  register Explicit "check-$behaviour.json"
+done
+dies="dies: exception 0xC0000005 (EXCEPTION_ACCESS_VIOLATION)"
+check_case "each verdict" "$shipped" "$(layer dies "$dies"; layer hangs "no answer within 3 s"
+  layer missing "fails: -6 (VK_ERROR_LAYER_NOT_PRESENT)"; layer passes loads
+  layer refuses "fails: -3 (VK_ERROR_INITIALIZATION_FAILED)"; printf '(plain instance)\tloads')" "" 1
+for behaviour in refuses missing hangs dies; do unregister Explicit "check-$behaviour.json"; done
+register Implicit check-dies.json
+turn_off=$(printf '(turn it off, %s)\t%s\n' sh "export VK_LOADER_LAYERS_DISABLE='VK_LAYER_MORVANTIQUELL_dies'" \
+  cmd 'set "VK_LOADER_LAYERS_DISABLE=VK_LAYER_MORVANTIQUELL_dies"' \
+  PowerShell "\$env:VK_LOADER_LAYERS_DISABLE = 'VK_LAYER_MORVANTIQUELL_dies'")
+check_case "a dying implicit layer is named (a loader that reads VK_LOADER_LAYERS_DISABLE)" "$unsafe" \
+  "$(layer dies "$dies"; layer passes loads; printf '(plain instance)\t%s\n%s' "$dies" "$turn_off")" "" 1
+check_case "a dying implicit layer, which the loader as Windows ships it will not leave out" "$shipped" \
+  "$(layer dies "$dies"; layer passes "$dies"; printf '(plain instance)\t%s' "$dies")" \
+  "loader $version ignores VK_LOADER_LAYERS_DISABLE here (a Windows loader does in an elevated process), so no layer is named for the plain instance" 1
+unregister Implicit check-dies.json
+unregister Explicit check-passes.json
+
 manifest layers a.json VK_LAYER_MORVANTIQUELL_implicit implicit
 manifest layers b.json VK_LAYER_MORVANTIQUELL_explicit
 manifest layers c.json VK_LAYER_MORVANTIQUELL_explicit
