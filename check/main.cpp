@@ -4,15 +4,14 @@
 // Every trial runs in a child process, this program started again with an internal argument, so
 // that a layer that crashes or hangs costs that trial and not the check. Its standard output
 // carries the verdicts only; what the children, the layers and a crash handler write stays out
-// of it.
+// of it. Like the listing program it uses C's streams and the C heap, and so needs nothing of
+// the C++ runtime: the release files run on every C library since glibc 2.17.
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <map>
-#include <string>
-#include <vector>
+#include <cstring>
 
 #include "process.h"
 #include "trial.h"
@@ -39,6 +38,18 @@ constexpr const char* kUsage =
 constexpr const char* kDisableVariable = "VK_LOADER_LAYERS_DISABLE";
 // The first loader that reads that variable.
 constexpr std::uint32_t kFirstDisablingLoader = VK_MAKE_API_VERSION(0, 1, 3, 234);
+constexpr std::size_t kNameSize = sizeof(VkLayerProperties::layerName);
+
+bool StartsWith(const char* text, const char* prefix) {
+  return std::strncmp(text, prefix, std::strlen(prefix)) == 0;
+}
+
+// A name field's text: up to its terminator, and never past its 256 bytes.
+std::size_t NameLength(const char* name) {
+  const void* end = std::memchr(name, '\0', kNameSize);
+  return end != nullptr ? static_cast<std::size_t>(static_cast<const char*>(end) - name)
+                        : kNameSize;
+}
 
 // ---- A trial, in the child.
 //
@@ -50,8 +61,13 @@ constexpr std::uint32_t kFirstDisablingLoader = VK_MAKE_API_VERSION(0, 1, 3, 234
 // Its arguments: --trial=names or --trial=instance, then --layer=HEX to enable a layer and
 // --disable=HEX to turn one off, the names in hexadecimal, which no system's quoting changes.
 
-void WriteField(std::FILE* channel, const std::string& field) {
-  std::fwrite(field.c_str(), 1, field.size() + 1, channel);
+void WriteField(std::FILE* channel, const char* field, std::size_t size) {
+  std::fwrite(field, 1, size, channel);
+  std::fputc('\0', channel);
+}
+
+void WriteField(std::FILE* channel, const char* field) {
+  WriteField(channel, field, std::strlen(field));
 }
 
 void ReportToChannel(void* context, const char* message) {
@@ -60,128 +76,77 @@ void ReportToChannel(void* context, const char* message) {
   WriteField(channel, message);
 }
 
-std::string Hex(const std::string& text) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string hex;
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    hex += kDigits[byte >> 4U];
-    hex += kDigits[byte & 0xFU];
+// Hexadecimal pairs back to bytes, into a block of kNameSize bytes (the rest zero).
+void Unhex(const char* hex, char* name) {
+  std::memset(name, 0, kNameSize + 1);
+  for (std::size_t i = 0; i < kNameSize && hex[2 * i] != '\0' && hex[2 * i + 1] != '\0'; ++i) {
+    const char pair[] = {hex[2 * i], hex[2 * i + 1], '\0'};
+    name[i] = static_cast<char>(std::strtol(pair, nullptr, 16));
   }
-  return hex;
 }
 
-std::string Unhex(const std::string& hex) {
-  std::string text;
-  for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
-    const char byte[] = {hex[i], hex[i + 1], '\0'};
-    text += static_cast<char>(std::strtol(byte, nullptr, 16));
-  }
-  return text;
-}
-
-bool StartsWith(const std::string& text, const std::string& prefix) {
-  return text.compare(0, prefix.size(), prefix) == 0;
-}
-
-int Trial(const std::vector<std::string>& arguments) {
+int Trial(int count, char** arguments) {
   std::FILE* channel = platform::TakeTrialChannel();
   if (channel == nullptr) {
     return EXIT_FAILURE;
   }
   const loader::Reporter reporter{ReportToChannel, channel};
-  std::string layer;
-  std::string disabled;
-  for (const std::string& argument : arguments) {
-    if (StartsWith(argument, "--layer=")) {
-      layer = Unhex(argument.substr(8));
-    } else if (StartsWith(argument, "--disable=")) {
-      disabled = Unhex(argument.substr(10));
+  char layer[kNameSize + 1] = "";
+  char disabled[kNameSize + 1] = "";
+  for (int i = 1; i < count; ++i) {
+    if (StartsWith(arguments[i], "--layer=")) {
+      Unhex(arguments[i] + std::strlen("--layer="), layer);
+    } else if (StartsWith(arguments[i], "--disable=")) {
+      Unhex(arguments[i] + std::strlen("--disable="), disabled);
     }
   }
-  if (!disabled.empty()) {
-    platform::SetEnvironment(kDisableVariable, disabled.c_str());
+  if (disabled[0] != '\0') {
+    platform::SetEnvironment(kDisableVariable, disabled);
   }
-  const bool names = arguments.front() == "--trial=names";
+  const bool names = std::strcmp(arguments[0], "--trial=names") == 0;
   trial::LayerNames listed{};
   VkResult result = VK_SUCCESS;
-  if ((names || !disabled.empty()) && !trial::ReadLayerNames(&listed, reporter)) {
+  if ((names || disabled[0] != '\0') && !trial::ReadLayerNames(&listed, reporter)) {
     // The report is the answer.
   } else if (names) {
+    char version[16];
+    std::snprintf(version, sizeof version, "%lu", static_cast<unsigned long>(listed.loaderVersion));
     WriteField(channel, "names");
-    WriteField(channel, std::to_string(listed.loaderVersion));
-    for (const std::string& name : listed.names) {
-      WriteField(channel, name);
+    WriteField(channel, version);
+    for (std::uint32_t i = 0; i < listed.count; ++i) {
+      WriteField(channel, listed.layers[i].layerName, NameLength(listed.layers[i].layerName));
     }
-  } else if (!disabled.empty() &&
-             std::find(listed.names.begin(), listed.names.end(), disabled) != listed.names.end()) {
+  } else if (std::any_of(listed.layers, listed.layers + listed.count,
+                         [&](const VkLayerProperties& properties) {
+                           return std::strncmp(properties.layerName, disabled, kNameSize) == 0;
+                         })) {
     WriteField(channel, "kept");
-  } else if (trial::TryInstance(layer.empty() ? nullptr : layer.c_str(), &result, reporter)) {
+  } else if (trial::TryInstance(layer[0] != '\0' ? layer : nullptr, &result, reporter)) {
+    char code[16];
+    std::snprintf(code, sizeof code, "%d", static_cast<int>(result));
     WriteField(channel, "result");
-    WriteField(channel, std::to_string(static_cast<int>(result)));
+    WriteField(channel, code);
   }
+  std::free(listed.layers);
   return std::fclose(channel) == 0 ? EXIT_SUCCESS : EXIT_FAILURE;
 }
 
 // ---- The check, in the parent.
 
 struct Settings {
-  double seconds = 10;
-  std::string secondsText = "10";
-  bool verbose = false;
+  double seconds;
+  const char* secondsText;
+  bool verbose;
 };
 
-// A trial's end: its answer's fields, or where it gave none, how it ended as a verdict ("dies:
-// signal 11 (SIGSEGV)", "no answer within 10 s").
-struct TrialEnd {
-  std::vector<std::string> answer;
-  std::string verdict;
+// A verdict, as printed: "loads", "fails: -6 (VK_ERROR_LAYER_NOT_PRESENT)", "dies: signal 11
+// (SIGSEGV)", "no answer within 10 s"; and "kept" from a trial whose loader ignored the layer to
+// be turned off.
+struct Verdict {
+  char text[128];
 };
 
-// Runs one trial in a child; false, after a line on standard error, where none can be started.
-bool RunTrial(const Settings& settings, const std::vector<std::string>& arguments, TrialEnd* end) {
-  if (settings.verbose) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "== morvantiquell-check");
-    for (const std::string& argument : arguments) {
-      std::fprintf(stderr, " %s", argument.c_str());
-    }
-    std::fprintf(stderr, "\n");
-    std::fflush(stderr);
-  }
-  const platform::ChildResult child =
-      platform::RunThisProgram(arguments, settings.seconds, settings.verbose, Trial);
-  end->answer.clear();
-  end->verdict.clear();
-  switch (child.end) {
-    case platform::ChildEnd::kNotStarted:
-      std::fprintf(stderr, "failed to start a trial: %s\n",
-                   platform::DescribeError(child.code).c_str());
-      return false;
-    case platform::ChildEnd::kTimedOut:
-      end->verdict = "no answer within " + settings.secondsText + " s";
-      return true;
-    case platform::ChildEnd::kDied:
-      end->verdict = "dies: " + platform::DescribeDeath(child.code);
-      return true;
-    case platform::ChildEnd::kExited:
-      break;
-  }
-  for (std::size_t start = 0; start < child.answer.size();) {
-    const std::size_t stop = child.answer.find('\0', start);
-    if (stop == std::string::npos) {
-      break;
-    }
-    end->answer.push_back(child.answer.substr(start, stop - start));
-    start = stop + 1;
-  }
-  if (child.code != 0 || end->answer.empty()) {
-    // It ended by itself without answering (a layer that calls exit, say).
-    end->answer.clear();
-    end->verdict = "dies: exit status " + std::to_string(child.code);
-  }
-  return true;
-}
+bool Loads(const Verdict& verdict) { return std::strcmp(verdict.text, "loads") == 0; }
 
 const char* ResultName(long code) {
   struct Named {
@@ -211,133 +176,242 @@ const char* ResultName(long code) {
   return nullptr;
 }
 
-// What an instance trial says: "loads", "fails: -6 (VK_ERROR_LAYER_NOT_PRESENT)", a death, or
-// "kept" where the loader ignored the layer to be turned off. False after a line on standard
-// error (a trial that cannot be started, or a loader that broke since the names were read).
-bool InstanceVerdict(const Settings& settings, const std::string& layer,
-                     const std::string& disabled, std::string* verdict) {
-  std::vector<std::string> arguments = {"--trial=instance"};
-  if (!layer.empty()) {
-    arguments.push_back("--layer=" + Hex(layer));
-  }
-  if (!disabled.empty()) {
-    arguments.push_back("--disable=" + Hex(disabled));
-  }
-  TrialEnd end;
-  if (!RunTrial(settings, arguments, &end)) {
-    return false;
-  }
-  if (end.answer.empty()) {
-    *verdict = end.verdict;
-  } else if (end.answer[0] == "result" && end.answer.size() == 2) {
-    const long code = std::strtol(end.answer[1].c_str(), nullptr, 10);
-    *verdict = code == VK_SUCCESS ? "loads" : "fails: " + end.answer[1];
-    if (const char* name = code != VK_SUCCESS ? ResultName(code) : nullptr) {
-      *verdict += std::string(" (") + name + ")";
+// A trial's answer, split at its NULs: each field points into the text. Both from malloc.
+struct Answer {
+  char* text;
+  const char** fields;
+  std::size_t count;
+};
+
+void FreeAnswer(Answer* answer) {
+  std::free(static_cast<void*>(answer->fields));
+  std::free(answer->text);
+  *answer = Answer{};
+}
+
+// Runs one trial in a child, and gives its answer, or where it gave none, how it ended as a
+// verdict. False, after a line on standard error, where no child can be started.
+bool RunTrial(const Settings& settings, int count, char** arguments, Answer* answer,
+              Verdict* ended) {
+  if (settings.verbose) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "== morvantiquell-check");
+    for (int i = 0; i < count; ++i) {
+      std::fprintf(stderr, " %s", arguments[i]);
     }
-  } else if (end.answer[0] == "kept") {
-    *verdict = "kept";
-  } else {
-    std::fprintf(stderr, "%s\n", end.answer.size() > 1 ? end.answer[1].c_str() : "");
+    std::fprintf(stderr, "\n");
+    std::fflush(stderr);
+  }
+  const platform::ChildResult child =
+      platform::RunThisProgram(count, arguments, settings.seconds, settings.verbose, Trial);
+  *answer = Answer{child.answer, nullptr, 0};
+  ended->text[0] = '\0';
+  switch (child.end) {
+    case platform::ChildEnd::kNotStarted:
+      platform::DescribeError(child.code, ended->text, sizeof ended->text);
+      std::fprintf(stderr, "failed to start a trial: %s\n", ended->text);
+      return false;
+    case platform::ChildEnd::kTimedOut:
+      std::snprintf(ended->text, sizeof ended->text, "no answer within %s s", settings.secondsText);
+      return true;
+    case platform::ChildEnd::kDied:
+      std::snprintf(ended->text, sizeof ended->text, "dies: ");
+      platform::DescribeDeath(child.code, ended->text + 6, sizeof ended->text - 6);
+      return true;
+    case platform::ChildEnd::kExited:
+      break;
+  }
+  const auto fields =
+      static_cast<std::size_t>(std::count(child.answer, child.answer + child.answerSize, '\0'));
+  answer->fields = static_cast<const char**>(std::malloc((fields + 1) * sizeof(const char*)));
+  if (answer->fields == nullptr) {
+    std::fputs("failed to allocate memory for a trial's answer\n", stderr);
     return false;
+  }
+  for (std::size_t at = 0; answer->count < fields; ++answer->count) {
+    answer->fields[answer->count] = child.answer + at;
+    at += std::strlen(child.answer + at) + 1;
+  }
+  if (child.code != 0 || answer->count == 0) {
+    // It ended by itself without answering (a layer that calls exit, say).
+    answer->count = 0;
+    std::snprintf(ended->text, sizeof ended->text, "dies: exit status %lu", child.code);
   }
   return true;
 }
 
-std::string VersionText(std::uint32_t version) {
-  return std::to_string(VK_API_VERSION_MAJOR(version)) + "." +
-         std::to_string(VK_API_VERSION_MINOR(version)) + "." +
-         std::to_string(VK_API_VERSION_PATCH(version));
+// A name as the child's argument: the prefix, then each byte in hexadecimal.
+void HexArgument(const char* prefix, const char* name, char* argument) {
+  char* at = argument + std::sprintf(argument, "%s", prefix);
+  for (const char* c = name; *c != '\0'; ++c) {
+    at += std::sprintf(at, "%02x", static_cast<unsigned>(static_cast<unsigned char>(*c)));
+  }
+}
+
+// What the instance trial with `layer` enabled and `disabled` turned off (either may be null)
+// says. False after a line on standard error (no child could be started, or the loader broke
+// since the names were read).
+bool InstanceVerdict(const Settings& settings, const char* layer, const char* disabled,
+                     Verdict* verdict) {
+  char trial[] = "--trial=instance";
+  char enable[16 + 2 * kNameSize];
+  char disable[16 + 2 * kNameSize];
+  char* arguments[3] = {trial};
+  int count = 1;
+  if (layer != nullptr) {
+    HexArgument("--layer=", layer, enable);
+    arguments[count++] = enable;
+  }
+  if (disabled != nullptr) {
+    HexArgument("--disable=", disabled, disable);
+    arguments[count++] = disable;
+  }
+  Answer answer{};
+  bool given = RunTrial(settings, count, arguments, &answer, verdict);
+  if (!given || answer.count == 0) {
+    // How it ended is the verdict.
+  } else if (std::strcmp(answer.fields[0], "result") == 0 && answer.count == 2) {
+    const long code = std::strtol(answer.fields[1], nullptr, 10);
+    const char* name = ResultName(code);
+    if (code == VK_SUCCESS) {
+      std::snprintf(verdict->text, sizeof verdict->text, "loads");
+    } else {
+      std::snprintf(verdict->text, sizeof verdict->text, "fails: %ld%s%s%s", code,
+                    name != nullptr ? " (" : "", name != nullptr ? name : "",
+                    name != nullptr ? ")" : "");
+    }
+  } else if (std::strcmp(answer.fields[0], "kept") == 0) {
+    std::snprintf(verdict->text, sizeof verdict->text, "kept");
+  } else {
+    std::fprintf(stderr, "%s\n", answer.count > 1 ? answer.fields[1] : answer.fields[0]);
+    given = false;
+  }
+  FreeAnswer(&answer);
+  return given;
+}
+
+// The layers the loader lists, in an answer whose fields from the third on are their names,
+// and the loader's version. False after a line on standard error.
+bool ReadNames(const Settings& settings, Answer* names, std::uint32_t* loaderVersion) {
+  char trial[] = "--trial=names";
+  char* arguments[] = {trial};
+  Verdict ended{};
+  if (!RunTrial(settings, 1, arguments, names, &ended)) {
+    return false;
+  }
+  if (names->count == 0) {
+    std::fprintf(stderr, "listing the layers: %s\n", ended.text);
+    return false;
+  }
+  if (std::strcmp(names->fields[0], "names") != 0 || names->count < 2) {
+    std::fprintf(stderr, "%s\n", names->count > 1 ? names->fields[1] : names->fields[0]);
+    return false;
+  }
+  *loaderVersion = static_cast<std::uint32_t>(std::strtoul(names->fields[1], nullptr, 10));
+  return true;
+}
+
+void PrintVersion(std::uint32_t version) {
+  std::fprintf(stderr, "loader %u.%u.%u", VK_API_VERSION_MAJOR(version),
+               VK_API_VERSION_MINOR(version), VK_API_VERSION_PATCH(version));
+}
+
+void PrintWithQuotes(const char* text, const char* quote) {
+  for (const char* c = text; *c != '\0'; ++c) {
+    if (*c == '\'') {
+      std::fputs(quote, stdout);
+    } else {
+      std::putchar(*c);
+    }
+  }
 }
 
 // The settings that turn the layer off, for sh, cmd and PowerShell, each quoted for its shell.
-void PrintTurnOff(const std::string& layer) {
-  std::string sh;
-  std::string powerShell;
-  for (const char c : layer) {
-    sh += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    powerShell += c == '\'' ? std::string("''") : std::string(1, c);
-  }
-  std::printf("(turn it off, sh)\texport %s='%s'\n", kDisableVariable, sh.c_str());
-  std::printf("(turn it off, cmd)\tset \"%s=%s\"\n", kDisableVariable, layer.c_str());
-  std::printf("(turn it off, PowerShell)\t$env:%s = '%s'\n", kDisableVariable, powerShell.c_str());
+void PrintTurnOff(const char* layer) {
+  std::printf("(turn it off, sh)\texport %s='", kDisableVariable);
+  PrintWithQuotes(layer, "'\\''");
+  std::printf("'\n(turn it off, cmd)\tset \"%s=%s\"\n", kDisableVariable, layer);
+  std::printf("(turn it off, PowerShell)\t$env:%s = '", kDisableVariable);
+  PrintWithQuotes(layer, "''");
+  std::puts("'");
 }
 
-int Check(const Settings& settings) {
-  platform::PrepareToStartChildren();
-
-  TrialEnd end;
-  if (!RunTrial(settings, {"--trial=names"}, &end)) {
-    return EXIT_FAILURE;
+// The plain instance, and where it does not survive, the layer whose removal lets it, which is
+// null where none does. False after a line on standard error.
+bool FindCulprit(const Settings& settings, std::uint32_t loaderVersion, const char* const* layers,
+                 std::size_t count, Verdict* plain, const char** culprit) {
+  *culprit = nullptr;
+  if (!InstanceVerdict(settings, nullptr, nullptr, plain)) {
+    return false;
   }
-  if (end.answer.empty()) {
-    std::fprintf(stderr, "listing the layers: %s\n", end.verdict.c_str());
-    return EXIT_FAILURE;
-  }
-  if (end.answer[0] != "names" || end.answer.size() < 2) {
-    std::fprintf(stderr, "%s\n", end.answer.size() > 1 ? end.answer[1].c_str() : "");
-    return EXIT_FAILURE;
-  }
-  const auto loaderVersion =
-      static_cast<std::uint32_t>(std::strtoul(end.answer[1].c_str(), nullptr, 10));
-  const std::vector<std::string> names(end.answer.begin() + 2, end.answer.end());
-
-  // The plain instance, and where it does not survive, the layer whose removal lets it.
-  std::string plain;
-  if (!InstanceVerdict(settings, "", "", &plain)) {
-    return EXIT_FAILURE;
-  }
-  std::string culprit;
-  if (plain != "loads" && loaderVersion < kFirstDisablingLoader) {
+  if (!Loads(*plain) && loaderVersion < kFirstDisablingLoader) {
+    PrintVersion(loaderVersion);
     std::fprintf(stderr,
-                 "loader %s cannot turn one layer off: %s came in loader 1.3.234, so no layer "
-                 "is named for the plain instance\n",
-                 VersionText(loaderVersion).c_str(), kDisableVariable);
-  } else if (plain != "loads") {
-    for (const std::string& name : names) {
-      std::string without;
-      if (!InstanceVerdict(settings, "", name, &without)) {
-        return EXIT_FAILURE;
-      }
-      if (without == "kept") {
-        std::fprintf(stderr,
-                     "loader %s ignores %s here (a Windows loader does in an elevated process), "
-                     "so no layer is named for the plain instance\n",
-                     VersionText(loaderVersion).c_str(), kDisableVariable);
-        break;
-      }
-      if (without == "loads") {
-        culprit = name;
-        break;
-      }
+                 " cannot turn one layer off: %s came in loader 1.3.234, so no layer is named for "
+                 "the plain instance\n",
+                 kDisableVariable);
+    return true;
+  }
+  for (std::size_t i = 0; i < count && !Loads(*plain) && *culprit == nullptr; ++i) {
+    Verdict without{};
+    if (!InstanceVerdict(settings, nullptr, layers[i], &without)) {
+      return false;
+    }
+    if (std::strcmp(without.text, "kept") == 0) {
+      PrintVersion(loaderVersion);
+      std::fprintf(stderr,
+                   " ignores %s here (a Windows loader does in an elevated process), so no layer "
+                   "is named for the plain instance\n",
+                   kDisableVariable);
+      break;
+    }
+    if (Loads(without)) {
+      *culprit = layers[i];
     }
   }
-  if (culprit.empty() && StartsWith(plain, "fails: ")) {
+  return true;
+}
+
+// Each layer on its own, with the one that kills the plain instance turned off, so that it does
+// not kill them all; that one's own verdict is the plain instance's. A name the loader lists
+// twice is tried once. Prints each layer's line as it is known, then the plain instance's.
+int Judge(const Settings& settings, std::uint32_t loaderVersion, const char* const* layers,
+          std::size_t count) {
+  Verdict plain{};
+  const char* culprit = nullptr;
+  if (!FindCulprit(settings, loaderVersion, layers, count, &plain, &culprit)) {
+    return EXIT_FAILURE;
+  }
+  if (culprit == nullptr && StartsWith(plain.text, "fails: ")) {
     // Not a layer's doing: no driver, say. The listing program says the same.
     std::fprintf(stderr, "vkCreateInstance failed with error code '%ld'\n",
-                 std::strtol(plain.c_str() + 7, nullptr, 10));
+                 std::strtol(plain.text + std::strlen("fails: "), nullptr, 10));
     return EXIT_FAILURE;
   }
-
-  // Each layer on its own: with the one that kills the plain instance turned off, so that it
-  // does not kill them all; that one's own verdict is the plain instance's.
-  // A name the loader lists twice is tried once.
-  bool allLoad = plain == "loads";
-  std::map<std::string, std::string> judged;
-  if (!culprit.empty()) {
-    judged[culprit] = plain;
+  auto* verdicts = static_cast<Verdict*>(std::calloc(count + 1, sizeof(Verdict)));
+  if (verdicts == nullptr) {
+    std::fputs("failed to allocate memory for the verdicts\n", stderr);
+    return EXIT_FAILURE;
   }
-  for (const std::string& name : names) {
-    std::string& verdict = judged[name];
-    if (verdict.empty() && !InstanceVerdict(settings, name, culprit, &verdict)) {
+  bool allLoad = Loads(plain);
+  for (std::size_t i = 0; i < count; ++i) {
+    const auto same = [&](const char* name) { return std::strcmp(name, layers[i]) == 0; };
+    const auto first = static_cast<std::size_t>(std::find_if(layers, layers + i, same) - layers);
+    if (culprit != nullptr && same(culprit)) {
+      verdicts[i] = plain;
+    } else if (first < i) {
+      verdicts[i] = verdicts[first];
+    } else if (!InstanceVerdict(settings, layers[i], culprit, &verdicts[i])) {
+      std::free(verdicts);
       return EXIT_FAILURE;
     }
-    allLoad = allLoad && verdict == "loads";
-    std::printf("%s\t%s\n", name.c_str(), verdict.c_str());
+    allLoad = allLoad && Loads(verdicts[i]);
+    std::printf("%s\t%s\n", layers[i], verdicts[i].text);
     std::fflush(stdout);
   }
-  std::printf("(plain instance)\t%s\n", plain.c_str());
-  if (!culprit.empty()) {
+  std::free(verdicts);
+  std::printf("(plain instance)\t%s\n", plain.text);
+  if (culprit != nullptr) {
     PrintTurnOff(culprit);
   }
   if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
@@ -347,48 +421,62 @@ int Check(const Settings& settings) {
   return allLoad ? EXIT_SUCCESS : EXIT_FAILURE;
 }
 
-int UsageError(const std::string& message) {
+int Check(const Settings& settings) {
+  platform::PrepareToStartChildren();
+  Answer names{};
+  std::uint32_t loaderVersion = 0;
+  const int status = ReadNames(settings, &names, &loaderVersion)
+                         ? Judge(settings, loaderVersion, names.fields + 2, names.count - 2)
+                         : EXIT_FAILURE;
+  FreeAnswer(&names);
+  return status;
+}
+
+// A usage error: what, the argument it is about in quotes, and why.
+int UsageError(const char* what, const char* argument, const char* why) {
   std::fprintf(stderr,
-               "morvantiquell-check: %s\nTry 'morvantiquell-check --help' for more information.\n",
-               message.c_str());
+               "morvantiquell-check: %s '%s'%s\nTry 'morvantiquell-check --help' for more "
+               "information.\n",
+               what, argument, why);
   return 2;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::vector<std::string> arguments(argv + 1, argv + argc);
-  if (!arguments.empty() && StartsWith(arguments[0], "--trial=")) {
-    return Trial(arguments);
+  if (argc > 1 && StartsWith(argv[1], "--trial=")) {
+    return Trial(argc - 1, argv + 1);
   }
-  Settings settings;
-  for (std::size_t i = 0; i < arguments.size(); ++i) {
-    const std::string& argument = arguments[i];
-    if (argument == "--help") {
+  Settings settings{10, "10", false};
+  for (int i = 1; i < argc; ++i) {
+    const char* argument = argv[i];
+    if (std::strcmp(argument, "--help") == 0) {
       std::fputs(kUsage, stdout);
       return EXIT_SUCCESS;
     }
-    if (argument == "--version") {
+    if (std::strcmp(argument, "--version") == 0) {
       std::puts("morvantiquell-check " MORVANTIQUELL_VERSION);
       return EXIT_SUCCESS;
     }
-    if (argument == "--verbose") {
+    if (std::strcmp(argument, "--verbose") == 0) {
       settings.verbose = true;
-    } else if (argument == "--timeout" || StartsWith(argument, "--timeout=")) {
-      if (argument == "--timeout" && i + 1 == arguments.size()) {
-        return UsageError("option '--timeout' requires an argument");
+    } else if (std::strcmp(argument, "--timeout") == 0 || StartsWith(argument, "--timeout=")) {
+      if (std::strcmp(argument, "--timeout") == 0 && i + 1 == argc) {
+        return UsageError("option", argument, " requires an argument");
       }
-      settings.secondsText = argument == "--timeout" ? arguments[++i] : argument.substr(10);
+      settings.secondsText = std::strcmp(argument, "--timeout") == 0
+                                 ? argv[++i]
+                                 : argument + std::strlen("--timeout=");
       char* rest = nullptr;
-      settings.seconds = std::strtod(settings.secondsText.c_str(), &rest);
+      settings.seconds = std::strtod(settings.secondsText, &rest);
       // At most a day: a longer limit is a typing error.
-      if (settings.secondsText.empty() || *rest != '\0' || !(settings.seconds > 0) ||
+      if (*settings.secondsText == '\0' || *rest != '\0' || !(settings.seconds > 0) ||
           settings.seconds > 86400) {
-        return UsageError("invalid time limit '" + settings.secondsText +
-                          "': give a number of seconds above 0, at most 86400");
+        return UsageError("invalid time limit", settings.secondsText,
+                          ": give a number of seconds above 0, at most 86400");
       }
     } else {
-      return UsageError("unrecognized option '" + argument + "'");
+      return UsageError("unrecognized option", argument, "");
     }
   }
   return Check(settings);

@@ -1,7 +1,6 @@
 #include "trial.h"
 
-#include <algorithm>
-#include <iterator>
+#include <cstdlib>
 
 namespace trial {
 
@@ -23,28 +22,30 @@ bool ReadNames(const loader::LoaderBinding& binding, LayerNames* layers,
   if (enumerateVersion != nullptr && enumerateVersion(&layers->loaderVersion) != VK_SUCCESS) {
     layers->loaderVersion = VK_API_VERSION_1_0;
   }
-  // A layer installed between the two calls makes the second one incomplete: count again.
+  // A layer installed between the two calls makes the second one incomplete: count again, a few
+  // times.
   VkResult result = VK_INCOMPLETE;
-  std::vector<VkLayerProperties> properties;
-  while (result == VK_INCOMPLETE) {
-    std::uint32_t count = 0;
-    result = enumerateLayers(&count, nullptr);
-    if (result == VK_SUCCESS) {
-      properties.assign(count, VkLayerProperties{});
-      result = enumerateLayers(&count, properties.data());
-      properties.resize(count);
+  for (int attempt = 0; attempt < 4 && result == VK_INCOMPLETE; ++attempt) {
+    std::free(layers->layers);
+    layers->layers = nullptr;
+    layers->count = 0;
+    result = enumerateLayers(&layers->count, nullptr);
+    if (result != VK_SUCCESS || layers->count == 0) {
+      continue;
     }
+    layers->layers =
+        static_cast<VkLayerProperties*>(std::calloc(layers->count, sizeof(VkLayerProperties)));
+    if (layers->layers == nullptr) {
+      loader::ReportOutOfMemory(reporter, layers->count);
+      return false;
+    }
+    result = enumerateLayers(&layers->count, layers->layers);
   }
   if (result != VK_SUCCESS) {
+    std::free(layers->layers);
+    layers->layers = nullptr;
     loader::ReportResult(reporter, "vkEnumerateInstanceLayerProperties", result);
     return false;
-  }
-  layers->names.clear();
-  for (const VkLayerProperties& layer : properties) {
-    // A name ends at its terminator, and never past its field.
-    layers->names.emplace_back(
-        std::begin(layer.layerName),
-        std::find(std::begin(layer.layerName), std::end(layer.layerName), '\0'));
   }
   return true;
 }
@@ -52,6 +53,8 @@ bool ReadNames(const loader::LoaderBinding& binding, LayerNames* layers,
 }  // namespace
 
 bool ReadLayerNames(LayerNames* layers, const loader::Reporter& reporter) {
+  layers->count = 0;
+  layers->layers = nullptr;
   loader::LoaderBinding binding{};
   if (!loader::BindLoader(&binding, reporter)) {
     return false;

@@ -6,20 +6,19 @@
 // interface.
 
 #include <cstdint>
-#include <string>
-#include <vector>
 
 #include "loader.h"
 
 namespace trial {
 
 struct LayerNames {
-  std::uint32_t loaderVersion;     // vkEnumerateInstanceVersion's (1.0.0 where the loader has none)
-  std::vector<std::string> names;  // in the loader's order
+  std::uint32_t loaderVersion;  // vkEnumerateInstanceVersion's (1.0.0 where the loader has none)
+  std::uint32_t count;
+  VkLayerProperties* layers;  // count of them, in the loader's order, from malloc: free them
 };
 
 // The layers the global vkEnumerateInstanceLayerProperties reports, which runs no layer's
-// instance code, and the loader's version; false after a report.
+// instance code, and the loader's version; false after a report, with nothing to free.
 bool ReadLayerNames(LayerNames* layers, const loader::Reporter& reporter);
 
 // Creates the instance the listing makes, with `layer` enabled where it is not null, destroys it

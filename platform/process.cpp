@@ -1,6 +1,8 @@
 #include "process.h"
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 namespace platform {
 namespace {
@@ -20,6 +22,22 @@ const char* Find(const Named (&table)[size], unsigned long code) {
   return nullptr;
 }
 
+// Appends a block to a growing answer; false, with the answer dropped, when memory runs out (the
+// caller then reads no answer).
+bool Append(ChildResult* result, const char* block, std::size_t size) {
+  char* grown = static_cast<char*>(std::realloc(result->answer, result->answerSize + size));
+  if (grown == nullptr) {
+    std::free(result->answer);
+    result->answer = nullptr;
+    result->answerSize = 0;
+    return false;
+  }
+  std::memcpy(grown + result->answerSize, block, size);
+  result->answer = grown;
+  result->answerSize += size;
+  return true;
+}
+
 }  // namespace
 }  // namespace platform
 
@@ -30,6 +48,7 @@ const char* Find(const Named (&table)[size], unsigned long code) {
 #include <windows.h>
 
 #include <cmath>
+#include <cwchar>
 
 namespace platform {
 namespace {
@@ -70,42 +89,60 @@ HANDLE CreateChannel() {
                      CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
 }
 
-std::string ReadAll(HANDLE channel) {
-  std::string content;
+void ReadAll(HANDLE channel, ChildResult* result) {
   SetFilePointer(channel, 0, nullptr, FILE_BEGIN);
   char block[4096];
   DWORD size = 0;
-  while (ReadFile(channel, block, sizeof block, &size, nullptr) && size > 0) {
-    content.append(block, size);
+  while (ReadFile(channel, block, sizeof block, &size, nullptr) && size > 0 &&
+         Append(result, block, size)) {
   }
-  return content;
+}
+
+// The command line that starts this program again with the arguments: its path quoted, then the
+// arguments. Null when it cannot be made; the caller frees it.
+wchar_t* CommandLine(int count, char** arguments) {
+  wchar_t self[32768];
+  const DWORD length = GetModuleFileNameW(nullptr, self, sizeof self / sizeof self[0]);
+  std::size_t size = length + 3;
+  for (int i = 0; i < count; ++i) {
+    size += std::strlen(arguments[i]) + 1;
+  }
+  auto* line = static_cast<wchar_t*>(std::malloc(size * sizeof(wchar_t)));
+  if (length == 0 || length == sizeof self / sizeof self[0] || line == nullptr) {
+    std::free(line);
+    return nullptr;
+  }
+  wchar_t* end = line;
+  *end++ = L'"';
+  end = std::wmemcpy(end, self, length) + length;
+  *end++ = L'"';
+  for (int i = 0; i < count; ++i) {
+    *end++ = L' ';
+    for (const char* c = arguments[i]; *c != '\0'; ++c) {
+      *end++ = static_cast<wchar_t>(static_cast<unsigned char>(*c));
+    }
+  }
+  *end = L'\0';
+  return line;
 }
 
 }  // namespace
 
 void PrepareToStartChildren() { SetErrorMode(kQuietErrorMode); }
 
-ChildResult RunThisProgram(const std::vector<std::string>& arguments, double seconds,
-                           bool showErrors, int (* /*trial*/)(const std::vector<std::string>&)) {
-  ChildResult result;
-  std::wstring self(MAX_PATH, L'\0');
-  DWORD length = 0;
-  while ((length = GetModuleFileNameW(nullptr, self.data(), static_cast<DWORD>(self.size()))) ==
-         self.size()) {
-    self.resize(self.size() * 2);
-  }
-  self.resize(length);
-  // The arguments are this program's own, with no space or quote in them.
-  std::wstring commandLine = L"\"" + self + L"\"";
-  for (const std::string& argument : arguments) {
-    commandLine += L" " + std::wstring(argument.begin(), argument.end());
-  }
-
+ChildResult RunThisProgram(int count, char** arguments, double seconds, bool showErrors,
+                           TrialEntry /*trial*/) {
+  ChildResult result{ChildEnd::kNotStarted, 0, nullptr, 0};
+  wchar_t* commandLine = CommandLine(count, arguments);
   // The answer goes to a temporary file, read when the child has ended: it may be longer than a
   // pipe holds, and a child that stops writing half-way must not stop this process.
   HANDLE channel = CreateChannel();
-  if (channel == INVALID_HANDLE_VALUE) {
+  if (commandLine == nullptr || channel == INVALID_HANDLE_VALUE) {
     result.code = GetLastError();
+    std::free(commandLine);
+    if (channel != INVALID_HANDLE_VALUE) {
+      CloseHandle(channel);
+    }
     return result;
   }
   STARTUPINFOW startup{};
@@ -124,8 +161,8 @@ ChildResult RunThisProgram(const std::vector<std::string>& arguments, double sec
     SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
   }
   PROCESS_INFORMATION process{};
-  if (CreateProcessW(self.c_str(), commandLine.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED,
-                     nullptr, nullptr, &startup, &process)) {
+  if (CreateProcessW(nullptr, commandLine, nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr,
+                     nullptr, &startup, &process)) {
     const bool inJob = job != nullptr && AssignProcessToJobObject(job, process.hProcess);
     ResumeThread(process.hThread);
     const double milliseconds = std::ceil(seconds * 1000);
@@ -145,7 +182,7 @@ ChildResult RunThisProgram(const std::vector<std::string>& arguments, double sec
     }
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
-    result.answer = ReadAll(channel);
+    ReadAll(channel, &result);
   } else {
     result.code = GetLastError();
   }
@@ -155,10 +192,11 @@ ChildResult RunThisProgram(const std::vector<std::string>& arguments, double sec
   CloseHandle(startup.hStdInput);
   CloseHandle(channel);
   CloseHandle(startup.hStdError);
+  std::free(commandLine);
   return result;
 }
 
-std::string DescribeDeath(unsigned long code) {
+void DescribeDeath(unsigned long code, char* text, std::size_t size) {
   static const Named kExceptions[] = {
       {0xC0000005UL, "EXCEPTION_ACCESS_VIOLATION"},
       {0xC00000FDUL, "EXCEPTION_STACK_OVERFLOW"},
@@ -175,22 +213,21 @@ std::string DescribeDeath(unsigned long code) {
       {0xC0000142UL, "STATUS_DLL_INIT_FAILED"},
       {0xE06D7363UL, "a C++ exception"},
   };
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%08lX", code);
   const char* name = Find(kExceptions, code);
-  return std::string("exception ") + text + (name != nullptr ? std::string(" (") + name + ")" : "");
+  std::snprintf(text, size, "exception 0x%08lX%s%s%s", code, name != nullptr ? " (" : "",
+                name != nullptr ? name : "", name != nullptr ? ")" : "");
 }
 
-std::string DescribeError(unsigned long code) {
-  char text[256] = "";
-  const DWORD size =
+void DescribeError(unsigned long code, char* text, std::size_t size) {
+  DWORD length =
       FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                     static_cast<DWORD>(code), 0, text, sizeof text, nullptr);
-  std::string description(text, size);
-  while (!description.empty() && (description.back() == '\n' || description.back() == '\r')) {
-    description.pop_back();
+                     static_cast<DWORD>(code), 0, text, static_cast<DWORD>(size), nullptr);
+  while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r')) {
+    text[--length] = '\0';
   }
-  return description.empty() ? "error " + std::to_string(code) : description;
+  if (length == 0) {
+    std::snprintf(text, size, "error %lu", code);
+  }
 }
 
 std::FILE* TakeTrialChannel() {
@@ -221,36 +258,29 @@ void SetEnvironment(const char* name, const char* value) { SetEnvironmentVariabl
 #include <cerrno>
 #include <cmath>
 #include <csignal>
-#include <cstdlib>
-#include <cstring>
 #include <ctime>
 
 namespace platform {
 namespace {
 
-std::timespec Now() {
+double Now() {
   std::timespec now{};
   clock_gettime(CLOCK_MONOTONIC, &now);
-  return now;
-}
-
-double SecondsBetween(const std::timespec& from, const std::timespec& to) {
-  return static_cast<double>(to.tv_sec - from.tv_sec) +
-         static_cast<double>(to.tv_nsec - from.tv_nsec) / 1e9;
+  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
 }
 
 // Waits until the child has ended, without reaping it, so that its process group stays its own
 // until the rest of the group is ended too; false when `seconds` pass first. SIGCHLD is blocked,
 // and waited for here.
 bool WaitForEnd(pid_t child, double seconds, const sigset_t& childSignal) {
-  const std::timespec start = Now();
+  const double deadline = Now() + seconds;
   for (;;) {
     siginfo_t info{};
     if (waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
         info.si_pid == child) {
       return true;
     }
-    const double left = seconds - SecondsBetween(start, Now());
+    const double left = deadline - Now();
     if (left <= 0) {
       return false;
     }
@@ -261,15 +291,12 @@ bool WaitForEnd(pid_t child, double seconds, const sigset_t& childSignal) {
   }
 }
 
-// The channel's whole content, read from its start.
-std::string ReadAll(std::FILE* channel) {
-  std::string content;
+void ReadAll(std::FILE* channel, ChildResult* result) {
   std::rewind(channel);
   char block[4096];
-  for (std::size_t size = 0; (size = std::fread(block, 1, sizeof block, channel)) > 0;) {
-    content.append(block, size);
+  for (std::size_t size = 0;
+       (size = std::fread(block, 1, sizeof block, channel)) > 0 && Append(result, block, size);) {
   }
-  return content;
 }
 
 }  // namespace
@@ -280,17 +307,17 @@ void PrepareToStartChildren() {
   std::signal(SIGCHLD, SIG_DFL);
 }
 
-ChildResult RunThisProgram(const std::vector<std::string>& arguments, double seconds,
-                           bool showErrors, int (*trial)(const std::vector<std::string>&)) {
-  ChildResult result;
-  std::vector<std::string> words = {"/proc/self/exe"};
-  words.insert(words.end(), arguments.begin(), arguments.end());
-  std::vector<char*> argv;
-  argv.reserve(words.size() + 1);
-  for (std::string& word : words) {
-    argv.push_back(word.data());
+ChildResult RunThisProgram(int count, char** arguments, double seconds, bool showErrors,
+                           TrialEntry trial) {
+  ChildResult result{ChildEnd::kNotStarted, 0, nullptr, 0};
+  // The program's own file, with the arguments after it.
+  char self[] = "/proc/self/exe";
+  char* argv[16] = {self};
+  if (count < 0 || count >= static_cast<int>(sizeof argv / sizeof argv[0]) - 1) {
+    result.code = E2BIG;
+    return result;
   }
-  argv.push_back(nullptr);
+  std::memcpy(argv + 1, arguments, static_cast<std::size_t>(count) * sizeof(char*));
 
   // The answer goes to a temporary file, read when the child has ended: it may be longer than a
   // pipe holds, and a child that stops writing half-way must not stop this process.
@@ -300,6 +327,9 @@ ChildResult RunThisProgram(const std::vector<std::string>& arguments, double sec
     result.code = static_cast<unsigned long>(errno);
     if (channel != nullptr) {
       std::fclose(channel);
+    }
+    if (nowhere >= 0) {
+      close(nowhere);
     }
     return result;
   }
@@ -325,8 +355,8 @@ ChildResult RunThisProgram(const std::vector<std::string>& arguments, double sec
     if (!showErrors) {
       dup2(nowhere, STDERR_FILENO);
     }
-    execv(argv[0], argv.data());
-    _exit(trial(arguments));
+    execv(argv[0], argv);
+    _exit(trial(count, arguments));
   }
   if (child < 0) {
     result.code = static_cast<unsigned long>(errno);
@@ -345,7 +375,7 @@ ChildResult RunThisProgram(const std::vector<std::string>& arguments, double sec
       result.end = ChildEnd::kExited;
       result.code = static_cast<unsigned long>(WEXITSTATUS(status));
     }
-    result.answer = ReadAll(channel);
+    ReadAll(channel, &result);
   }
   sigprocmask(SIG_SETMASK, &previous, nullptr);
   close(nowhere);
@@ -353,7 +383,7 @@ ChildResult RunThisProgram(const std::vector<std::string>& arguments, double sec
   return result;
 }
 
-std::string DescribeDeath(unsigned long code) {
+void DescribeDeath(unsigned long code, char* text, std::size_t size) {
   static const Named kSignals[] = {
       {SIGSEGV, "SIGSEGV"}, {SIGBUS, "SIGBUS"},   {SIGILL, "SIGILL"},   {SIGFPE, "SIGFPE"},
       {SIGABRT, "SIGABRT"}, {SIGTRAP, "SIGTRAP"}, {SIGSYS, "SIGSYS"},   {SIGKILL, "SIGKILL"},
@@ -361,10 +391,13 @@ std::string DescribeDeath(unsigned long code) {
       {SIGHUP, "SIGHUP"},   {SIGXCPU, "SIGXCPU"}, {SIGXFSZ, "SIGXFSZ"},
   };
   const char* name = Find(kSignals, code);
-  return "signal " + std::to_string(code) + (name != nullptr ? std::string(" (") + name + ")" : "");
+  std::snprintf(text, size, "signal %lu%s%s%s", code, name != nullptr ? " (" : "",
+                name != nullptr ? name : "", name != nullptr ? ")" : "");
 }
 
-std::string DescribeError(unsigned long code) { return std::strerror(static_cast<int>(code)); }
+void DescribeError(unsigned long code, char* text, std::size_t size) {
+  std::snprintf(text, size, "%s", std::strerror(static_cast<int>(code)));
+}
 
 std::FILE* TakeTrialChannel() {
   std::fflush(stdout);

@@ -63,12 +63,12 @@ const std::vector<Case>& Cases() {
   static const std::vector<Case> cases = {
     // name, implicit layers, explicit layers, arguments,
     //     expected standard output (the test layers' lines on), standard error, exit status
-    {"EachVerdict", {}, {"passes", "refuses", "missing", "dies", "hangs"}, {"--timeout", "3"},
+    {"EachVerdict", {}, {"passes", "refuses", "missing", "dies", "hangs"}, {"--timeout", "6"},
         "VK_LAYER_MORVANTIQUELL_passes\tloads\n"
         "VK_LAYER_MORVANTIQUELL_refuses\tfails: -3 (VK_ERROR_INITIALIZATION_FAILED)\n"
         "VK_LAYER_MORVANTIQUELL_missing\tfails: -6 (VK_ERROR_LAYER_NOT_PRESENT)\n"
         "VK_LAYER_MORVANTIQUELL_dies\t" + kDies + "\n"
-        "VK_LAYER_MORVANTIQUELL_hangs\tno answer within 3 s\n"
+        "VK_LAYER_MORVANTIQUELL_hangs\tno answer within 6 s\n"
         "(plain instance)\tloads\n", "", 1},
     {"ADyingImplicitLayerIsNamed", {"dies"}, {"passes"}, {},
         "VK_LAYER_MORVANTIQUELL_dies\t" + kDies + "\n"
@@ -78,9 +78,9 @@ const std::vector<Case>& Cases() {
         "VK_LAYER_MORVANTIQUELL_refuses\tfails: -3 (VK_ERROR_INITIALIZATION_FAILED)\n"
         "(plain instance)\tfails: -3 (VK_ERROR_INITIALIZATION_FAILED)\n" + TurnOff("refuses"),
         "", 1},
-    {"AHangingImplicitLayerIsNamed", {"hangs"}, {}, {"--timeout=3"},
-        "VK_LAYER_MORVANTIQUELL_hangs\tno answer within 3 s\n"
-        "(plain instance)\tno answer within 3 s\n" + TurnOff("hangs"), "", 1},
+    {"AHangingImplicitLayerIsNamed", {"hangs"}, {}, {"--timeout=6"},
+        "VK_LAYER_MORVANTIQUELL_hangs\tno answer within 6 s\n"
+        "(plain instance)\tno answer within 6 s\n" + TurnOff("hangs"), "", 1},
     {"NothingDies", {"passes"}, {}, {},
         "VK_LAYER_MORVANTIQUELL_passes\tloads\n"
         "(plain instance)\tloads\n", "", 0},
