@@ -9,6 +9,8 @@
 #   1. the installed loader with its drivers (what users run);
 #   2. the stand-in loader with 3 layers (start-up cost);
 #   3. the stand-in loader with 100,000 layers (scaling).
+# And the check program against the same trials run one after another as programs of their own:
+# what starting its children and waiting for them costs.
 # For each: the median wall time and peak memory of every program and the medians of the
 # per-round ratios. Builds with the release settings first (after ./run.sh or ./test.sh).
 #   bench/run.sh [ROUNDS]       (default 15 rounds, after one warm-up round)
@@ -18,7 +20,7 @@ rounds=${1:-15}
 
 cmake --preset release >/dev/null
 cmake --build --preset release --parallel \
-  --target morvantiquell bench_reference bench_same_shape bench_measure stand_in_loader >/dev/null
+  --target morvantiquell morvantiquell-check bench_reference bench_same_shape bench_measure stand_in_loader >/dev/null
 
 build=$(cmake -DPRESET=release -P cmake/PresetFolder.cmake)
 measure="$build/bench/bench_measure"
@@ -43,3 +45,14 @@ compare LD_LIBRARY_PATH="$stand_in" STAND_IN_LOADER_SCRIPT='layers=VK_LAYER_A,VK
 echo
 echo "stand-in loader, 100000 layers"
 compare LD_LIBRARY_PATH="$stand_in" STAND_IN_LOADER_SCRIPT='generate=100000'
+
+# What the check's children cost: the check against the sum of its trials, each started as a
+# program of its own, one after the other (the names, the plain instance, each layer enabled).
+check="$build/check/morvantiquell-check"
+trials="'$check' --trial=names && '$check' --trial=instance"
+while IFS= read -r name; do
+  trials+=" && '$check' --trial=instance --layer=$(printf '%s' "$name" | od -An -tx1 | tr -d ' \n')"
+done < <(env -u LD_LIBRARY_PATH "$program")
+echo
+echo "the check, installed loader: against its trials run one after another"
+env -u LD_LIBRARY_PATH -u STAND_IN_LOADER_SCRIPT "$measure" "$rounds" check "$check" -- "trials in turn" sh -c "$trials"
