@@ -78,7 +78,7 @@ TABLE
 # installed on its own, so that one apt cannot install (an index of a mirror out of step, say)
 # keeps no other from being installed: this machine's own, and each other machine's.
 groups=()
-declare -A group_packages
+declare -A group_packages=()
 group() { groups+=("$1") && group_packages[$1]="${*:2}"; }
 if [ "$purpose" = release ] && command -v dpkg >/dev/null && command -v apt-get >/dev/null; then
   group native dpkg-dev strip-nondeterminism
@@ -204,7 +204,7 @@ describe() {
 }
 
 mapfile -t missing < <(missing_needs)
-declare -A group_missing
+declare -A group_missing=()
 for name in "${groups[@]}"; do
   for package in ${group_packages[$name]}; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
