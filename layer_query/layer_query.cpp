@@ -161,7 +161,9 @@ InstanceLayerList* Query(const Reporter& reporter) {
   VkInstance instance = CreateInstance(binding, reporter);
   if (instance != VK_NULL_HANDLE) {
     list = EnumerateLayers(binding, instance, reporter);
-    DestroyInstance(binding, instance, list != nullptr ? &reporter : nullptr);
+    // A caller's function hears only why a query failed; standard error hears this as well.
+    DestroyInstance(binding, instance,
+                    list != nullptr && reporter.report == nullptr ? &reporter : nullptr);
   }
   platform::FreeSharedLibrary(binding.library);
   return list;
@@ -169,8 +171,12 @@ InstanceLayerList* Query(const Reporter& reporter) {
 
 }  // namespace
 
+extern "C" InstanceLayerList* QueryInstanceLayersReporting(LayerQueryReport report, void* context) {
+  return Query(Reporter{report, context});
+}
+
 extern "C" InstanceLayerList* QueryInstanceLayers(void) {
-  return Query(Reporter{nullptr, nullptr});
+  return QueryInstanceLayersReporting(nullptr, nullptr);
 }
 
 extern "C" void ReleaseInstanceLayerList(InstanceLayerList* list) {

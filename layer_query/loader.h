@@ -9,6 +9,8 @@
 #define VK_NO_PROTOTYPES
 #include <vulkan/vulkan.h>
 
+#include <morvantiquell/layer_query.h>
+
 #include <cstdint>
 
 #include "platform.h"
@@ -19,7 +21,7 @@ namespace loader {
 // to standard error, each line flushed. A line is composed without allocating, so that running
 // out of memory can still be reported.
 struct Reporter {
-  void (*report)(void* context, const char* message);
+  LayerQueryReport report;
   void* context;
 };
 

@@ -2,9 +2,9 @@
 // k-th allocation fails and either every one after it too, or only it (memory freed meanwhile, a
 // smaller block found), until a query completes without reaching k. Task memory and scratch
 // memory fail through the platform's test seam, the C++ runtime's through the replaced operator
-// new. Every query that ran out must return null after exactly the out-of-memory line, with the
-// loader unloaded and the instance it created destroyed; the sanitizers and valgrind show
-// anything it leaked.
+// new. Every query that ran out must return null after exactly the out-of-memory line (on
+// standard error, or handed once to the caller's function), with the loader unloaded and the
+// instance it created destroyed; the sanitizers and valgrind show anything it leaked.
 
 #include <gtest/gtest.h>
 
@@ -16,6 +16,7 @@
 #include <ostream>
 #include <string>
 #include <tuple>
+#include <vector>
 
 #include <morvantiquell/layer_query.h>
 
@@ -92,11 +93,20 @@ struct Sweep {
 // Cases print as their names.
 void PrintTo(const Sweep& param, std::ostream* os) { *os << param.name; }
 
-class AllocationSweep : public testing::TestWithParam<std::tuple<Sweep, bool>> {};
+// The caller's function; what it allocates is not the query's.
+void Collect(void* context, const char* message) {
+  const bool queryCounting = counting;
+  counting = false;
+  static_cast<std::vector<std::string>*>(context)->emplace_back(message);
+  counting = queryCounting;
+}
 
-// What a query returns when nothing runs out, the other in-process tables check.
+class AllocationSweep : public testing::TestWithParam<std::tuple<Sweep, bool, bool>> {};
+
+// What a query returns when nothing runs out, the other in-process tables check. Made as
+// QueryInstanceLayers, or handing its line to the caller's function (reporting).
 TEST_P(AllocationSweep, EveryAllocationMayFail) {
-  const auto& [sweep, onlyOne] = GetParam();
+  const auto& [sweep, onlyOne, reporting] = GetParam();
   const std::string logPath = "allocation-sweep-calls.log";
   for (int k = 1;; ++k) {
     std::remove(logPath.c_str());
@@ -105,8 +115,10 @@ TEST_P(AllocationSweep, EveryAllocationMayFail) {
     onlyOneFails = onlyOne;
     failingAllocation = k;
     allocationsMade = 0;
+    std::vector<std::string> handed;
     counting = true;
-    InstanceLayerList* list = QueryInstanceLayers();
+    InstanceLayerList* list =
+        reporting ? QueryInstanceLayersReporting(Collect, &handed) : QueryInstanceLayers();
     counting = false;
     const std::string err = testing::internal::GetCapturedStderr();
     std::ifstream logFile(logPath);
@@ -119,10 +131,17 @@ TEST_P(AllocationSweep, EveryAllocationMayFail) {
     EXPECT_EQ(log.find("\nvkDestroyInstance instance=created") != std::string::npos, sweep.destroys)
         << log;
     if (allocationsMade < k) {
+      EXPECT_EQ(handed.size(), listed || !reporting ? 0U : 1U);  // a null comes with its reason
       break;  // the query made fewer than k allocations: all of them have failed in turn
     }
     EXPECT_FALSE(listed);
-    EXPECT_EQ(err, sweep.outOfMemory);
+    if (reporting) {
+      EXPECT_EQ(err, "");
+      ASSERT_EQ(handed.size(), 1U);
+      EXPECT_EQ(handed[0] + "\n", sweep.outOfMemory);
+    } else {
+      EXPECT_EQ(err, sweep.outOfMemory);
+    }
   }
   std::remove(logPath.c_str());
 }
@@ -141,10 +160,11 @@ INSTANTIATE_TEST_SUITE_P(
                                      Sweep{"DestroyUnresolved", "layers=A;hide=vkDestroyInstance",
                                            false, OutOfMemory(1)}),
                      // (Not testing::Bool(): GCC 14 and later warn inside std::vector<bool>.)
-                     testing::Values(false, true)),
-    [](const testing::TestParamInfo<std::tuple<Sweep, bool>>& param) {
+                     testing::Values(false, true), testing::Values(false, true)),
+    [](const testing::TestParamInfo<std::tuple<Sweep, bool, bool>>& param) {
       return std::string(std::get<0>(param.param).name) +
-             (std::get<1>(param.param) ? "OnlyTheKthFails" : "FromTheKthOnAllFail");
+             (std::get<1>(param.param) ? "OnlyTheKthFails" : "FromTheKthOnAllFail") +
+             (std::get<2>(param.param) ? "Reporting" : "");
     });
 
 }  // namespace

@@ -53,35 +53,53 @@ struct Listing {
 // Cases print as their names.
 void PrintTo(const Listing& param, std::ostream* os) { *os << param.name; }
 
+// The lines a query hands to the caller's function, in order.
+void Collect(void* context, const char* message) {
+  static_cast<std::vector<std::string>*>(context)->emplace_back(message);
+}
+
+// The query as QueryInstanceLayers or, where `handed` is not null, with its failure line handed
+// to Collect instead.
+InstanceLayerList* Query(std::vector<std::string>* handed) {
+  return handed != nullptr ? QueryInstanceLayersReporting(Collect, handed) : QueryInstanceLayers();
+}
+
 class QueryListing : public testing::TestWithParam<Listing> {};
 
+// Both ways; handed a function, a query that returns a list calls it never, and writes nothing
+// on standard error (not even that the instance was not destroyed).
 TEST_P(QueryListing, HoldsEveryLayerWholeAndReleasesTheLoader) {
   const Listing& listing = GetParam();
-  SetStandInScript(listing.script);
-  testing::internal::CaptureStdout();
-  testing::internal::CaptureStderr();
-  InstanceLayerList* list = QueryInstanceLayers();
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), listing.err);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-  EXPECT_FALSE(IsVulkanLoaderLoaded());
+  for (const bool reporting : {false, true}) {
+    SCOPED_TRACE(reporting ? "reporting" : "on standard error");
+    SetStandInScript(listing.script);
+    std::vector<std::string> handed;
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    InstanceLayerList* list = Query(reporting ? &handed : nullptr);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), reporting ? "" : listing.err);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_TRUE(handed.empty());
+    EXPECT_FALSE(IsVulkanLoaderLoaded());
 
-  ASSERT_NE(list, nullptr);
-  ASSERT_EQ(list->count, listing.layers.size());
-  if (list->count == 0) {
-    EXPECT_EQ(list->names, nullptr);
-    EXPECT_EQ(list->implementationVersions, nullptr);
-  } else {
-    ASSERT_NE(list->names, nullptr);
-    ASSERT_NE(list->implementationVersions, nullptr);
+    ASSERT_NE(list, nullptr);
+    ASSERT_EQ(list->count, listing.layers.size());
+    if (list->count == 0) {
+      EXPECT_EQ(list->names, nullptr);
+      EXPECT_EQ(list->implementationVersions, nullptr);
+    } else {
+      ASSERT_NE(list->names, nullptr);
+      ASSERT_NE(list->implementationVersions, nullptr);
+    }
+    for (std::uint32_t i = 0; i < list->count; ++i) {
+      ASSERT_NE(list->names[i], nullptr) << "layer " << i;
+      EXPECT_EQ(std::string(list->names[i], MORVANTIQUELL_LAYER_NAME_SIZE),
+                ExpectedBlock(listing.layers[i]))
+          << "layer " << i;
+      EXPECT_EQ(list->implementationVersions[i], listing.layers[i].version) << "layer " << i;
+    }
+    ReleaseInstanceLayerList(list);
   }
-  for (std::uint32_t i = 0; i < list->count; ++i) {
-    ASSERT_NE(list->names[i], nullptr) << "layer " << i;
-    EXPECT_EQ(std::string(list->names[i], MORVANTIQUELL_LAYER_NAME_SIZE),
-              ExpectedBlock(listing.layers[i]))
-        << "layer " << i;
-    EXPECT_EQ(list->implementationVersions[i], listing.layers[i].version) << "layer " << i;
-  }
-  ReleaseInstanceLayerList(list);
 }
 
 const std::string kDestroyUnresolved =
@@ -119,21 +137,35 @@ void PrintTo(const Failure& param, std::ostream* os) { *os << param.name; }
 
 class QueryFailure : public testing::TestWithParam<Failure> {};
 
+// Both ways: one line on standard error, or that same line, without its line feed, handed once
+// to the caller's function and nothing on standard error.
 TEST_P(QueryFailure, ReturnsNullAfterOneLineAndReleasesTheLoader) {
-  SetStandInScript(GetParam().script);
-  void* held =
-      GetParam().loadedBefore != nullptr ? LoadLibraryAt(GetParam().loadedBefore) : nullptr;
-  testing::internal::CaptureStderr();
-  InstanceLayerList* list = QueryInstanceLayers();
-  const std::string err = testing::internal::GetCapturedStderr();
-  if (held != nullptr) {
-    FreeLibraryAt(held);  // what stays loaded now, the query kept
+  std::string line;
+  for (const bool reporting : {false, true}) {
+    SCOPED_TRACE(reporting ? "reporting" : "on standard error");
+    SetStandInScript(GetParam().script);
+    void* held =
+        GetParam().loadedBefore != nullptr ? LoadLibraryAt(GetParam().loadedBefore) : nullptr;
+    std::vector<std::string> handed;
+    testing::internal::CaptureStderr();
+    InstanceLayerList* list = Query(reporting ? &handed : nullptr);
+    const std::string err = testing::internal::GetCapturedStderr();
+    if (held != nullptr) {
+      FreeLibraryAt(held);  // what stays loaded now, the query kept
+    }
+    EXPECT_EQ(list, nullptr);
+    ReleaseInstanceLayerList(list);  // accepts null
+    EXPECT_FALSE(IsVulkanLoaderLoaded());
+    if (!reporting) {
+      ASSERT_FALSE(err.empty());
+      EXPECT_EQ(err.find('\n'), err.size() - 1) << err;
+      line = err;
+    } else {
+      EXPECT_EQ(err, "");
+      ASSERT_EQ(handed.size(), 1U);
+      EXPECT_EQ(handed[0] + "\n", line);
+    }
   }
-  EXPECT_EQ(list, nullptr);
-  ReleaseInstanceLayerList(list);  // accepts null
-  ASSERT_FALSE(err.empty());
-  EXPECT_EQ(err.find('\n'), err.size() - 1) << err;
-  EXPECT_FALSE(IsVulkanLoaderLoaded());
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -22,21 +22,23 @@
  * acquired and returns null; there is then nothing to release. A list is returned only whole.
  * One failure does not make the query fail: when the loader cannot destroy the instance, that
  * is reported on standard error and the list is still returned. Standard output is never
- * written.
+ * written. QueryInstanceLayersReporting hands the line to a function of the caller's instead,
+ * for programs that have no standard error to read (a GUI program) or that keep a log.
  *
  * Memory: when any allocation fails, the query writes "failed to allocate memory for N instance
  * layers" and returns null, having released all it acquired (the loader, the instance, a list
  * half built). Its diagnostics are composed without allocating, so that line is written even
- * when memory has run out. They go to C's stderr stream, each flushed at once. Neither function
- * throws a C++ exception.
+ * when memory has run out. They go to C's stderr stream (on Windows, that of the C runtime the
+ * DLL uses), each flushed at once. No function here throws a C++ exception.
  *
- * Call it from one thread at a time: two queries at once would share the loader's global state.
+ * Call them from one thread at a time: two queries at once would share the loader's global
+ * state. No state lives between calls.
  */
 
 #include <stdint.h>
 
 /* Marks the entry points. A shared build of the library defines MORVANTIQUELL_SHARED for itself
- * and its users and exports these two functions only; a static build needs no marking. */
+ * and its users and exports these three functions only; a static build needs no marking. */
 #if defined(MORVANTIQUELL_SHARED) && defined(_WIN32)
 #if defined(MORVANTIQUELL_BUILDING)
 #define MORVANTIQUELL_API __declspec(dllexport)
@@ -69,6 +71,19 @@ typedef struct InstanceLayerList {
 
 /* The loader's instance layers in a new list the caller owns, or null after a failure. */
 MORVANTIQUELL_API InstanceLayerList* QueryInstanceLayers(void);
+
+/* Receives the line that says why a query failed: the text standard error would get, without its
+ * line feed ("vkCreateInstance failed with error code '-9'"). The text is valid during the call
+ * only; copy what you keep. `context` is what the caller handed to the query. */
+typedef void (*LayerQueryReport)(void* context, const char* message);
+
+/* QueryInstanceLayers, with its failure line handed to `report` instead of standard error:
+ * called at most once per query, and only when the query returns null, so that every null comes
+ * with its reason. Nothing is written to standard error; the one line a successful query can
+ * write there (the loader could not destroy the instance) is dropped, as the list is whole. With
+ * a null `report` this is QueryInstanceLayers, standard error and all. */
+MORVANTIQUELL_API InstanceLayerList* QueryInstanceLayersReporting(LayerQueryReport report,
+                                                                  void* context);
 
 /* Gives back every block of a list from QueryInstanceLayers. Null is accepted and does nothing. */
 MORVANTIQUELL_API void ReleaseInstanceLayerList(InstanceLayerList* list);
