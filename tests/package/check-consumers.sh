@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds consumers of Morvantiquell, each a project of its own as a user's would be, and runs them
-# against the stand-in loader.
+# against the stand-in loader: each lists its layers, and where the loader refuses the instance,
+# prints the failure line the query handed to its function.
 # - Against an installed copy: C and C++ through find_package, and C through pkg-config; the
 #   installed program must list the layers too. A shared library must export the API and nothing
 #   else, and the installed program must find it by itself.
@@ -23,11 +24,10 @@ trap 'rm -rf "$work"' EXIT
 # Only the stand-in is on the search path: a shared library must be found through the programs'
 # own run paths.
 failed=0
-check() {
-  local name=$1 expected=$2 actual status=0
-  shift 2
-  actual=$(LD_LIBRARY_PATH="$stand_in" \
-    STAND_IN_LOADER_SCRIPT='layers=VK_LAYER_ONE@7,,VK_LAYER_TWO@4294967295' "${launcher[@]}" "$@" 2>&1) ||
+check() { # NAME STAND_IN_SCRIPT EXPECTED COMMAND...: both output streams, then any other status
+  local name=$1 script=$2 expected=$3 actual status=0
+  shift 3
+  actual=$(LD_LIBRARY_PATH="$stand_in" STAND_IN_LOADER_SCRIPT=$script "${launcher[@]}" "$@" 2>&1) ||
     status=$?
   [ "$status" -eq 0 ] || actual+=$'\n'"(exit status $status)"
   if [ "$actual" = "$expected" ]; then
@@ -37,7 +37,11 @@ check() {
     failed=1
   fi
 }
+layers='layers=VK_LAYER_ONE@7,,VK_LAYER_TWO@4294967295'
 listing=$'VK_LAYER_ONE 7\n 0\nVK_LAYER_TWO 4294967295'
+# A consumer hands the query a function of its own, which must get the failure line, and standard
+# error nothing.
+refused=$'query failed: vkCreateInstance failed with error code \'-9\'\n(exit status 1)'
 
 if [ -f "$installed/CMakeLists.txt" ]; then
   if ! tag=$(git -C "$installed" rev-parse HEAD 2>/dev/null); then
@@ -55,7 +59,7 @@ if [ -f "$installed/CMakeLists.txt" ]; then
     echo "the parent's build holds our targets, tests or packages: ${ours//$'\n'/ } ($tests)" >&2
     failed=1
   fi
-  check "FetchContent consumer at ${tag:0:12}" "$listing" "$work/fetch/consumer"
+  check "FetchContent consumer at ${tag:0:12}" "$layers" "$listing" "$work/fetch/consumer"
   exit "$failed"
 fi
 
@@ -84,15 +88,16 @@ eval "flags=($flags)"
 shared=$(find "$library_folder" -name 'libmorvantiquell.so.*' -type f)
 if [ -n "$shared" ]; then
   exported=$(nm -D --defined-only "$shared" | awk '{ print $3 }' | sort | tr '\n' ' ')
-  if [ "$exported" != "QueryInstanceLayers ReleaseInstanceLayerList " ]; then
+  if [ "$exported" != "QueryInstanceLayers QueryInstanceLayersReporting ReleaseInstanceLayerList " ]; then
     echo "the shared library exports more or less than the API: $exported" >&2
     exit 1
   fi
 fi
 
 for consumer in C/consumer CXX/consumer consumer_pkg_config; do
-  check "$consumer" "$listing" "$work/$consumer"
+  check "$consumer" "$layers" "$listing" "$work/$consumer"
+  check "$consumer, refused" "create=-9" "$refused" "$work/$consumer"
 done
 # (A development package alone holds no program; the package checks hold it to its file list.)
-[ ! -e "$prefix/bin" ] || check "installed program" $'VK_LAYER_ONE\n\nVK_LAYER_TWO' "$prefix/bin/morvantiquell"
+[ ! -e "$prefix/bin" ] || check "installed program" "$layers" $'VK_LAYER_ONE\n\nVK_LAYER_TWO' "$prefix/bin/morvantiquell"
 exit "$failed"

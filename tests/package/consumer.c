@@ -1,9 +1,14 @@
-/* Lists the layers with their implementation versions, through the installed header alone. */
+/* Lists the layers with their implementation versions, through the installed header alone; where
+ * the query fails, prints the line it was handed, and exits 1. */
 #include <morvantiquell/layer_query.h>
 #include <stdio.h>
 
+static void PrintFailure(void* context, const char* message) {
+  fprintf((FILE*)context, "query failed: %s\n", message);
+}
+
 int main(void) {
-  InstanceLayerList* list = QueryInstanceLayers();
+  InstanceLayerList* list = QueryInstanceLayersReporting(PrintFailure, stdout);
   if (list == NULL) {
     return 1;
   }

@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Makes the Windows zip of a build and checks it: the files it holds and nothing else, each entry
 # once, README.txt and LICENSE.txt with CR LF line ends, the version resource of the program and
-# the DLL and the program's manifest, a DLL that exports the two functions and nothing else, and
-# a C program built for the MSVC ABI (clang-cl and lld-link, no C runtime) that links against the
-# zip's import library, for x86 under the linker's /SAFESEH as Visual Studio links, and lists the
-# stand-in loader's layers under Wine.
+# the DLL and the program's manifest, a DLL that exports the three functions and nothing else, and
+# a GUI program built for the MSVC ABI (clang-cl and lld-link, no C runtime) that links against the
+# zip's import library, for x86 under the linker's /SAFESEH as Visual Studio links, and under Wine
+# writes to a file the stand-in loader's layers, or the failure line the query handed to it.
 #   check-zip.sh BUILD_FOLDER STAND_IN_FOLDER [WINE_COMMAND...]
 # Without a Wine command (where this machine cannot run the build's programs) the consumer is
 # built and linked but not run, and the script says so.
@@ -25,10 +25,10 @@ fail() {
 # consumer imports (32-bit Windows decorates stdcall names with their argument bytes).
 if [ "$windows_architecture" = x86 ]; then
   target=i686-pc-windows-msvc link_options=(/machine:x86 /safeseh)
-  kernel32=(GetStdHandle@4 WriteFile@20 ExitProcess@4)
+  kernel32=(CreateFileA@28 WriteFile@20 CloseHandle@4 ExitProcess@4)
 else
   target=x86_64-pc-windows-msvc link_options=(/machine:x64)
-  kernel32=(GetStdHandle WriteFile ExitProcess)
+  kernel32=(CreateFileA WriteFile CloseHandle ExitProcess)
 fi
 
 cpack --config "$build/CPackConfig.cmake" -G ZIP -B "$work" >/dev/null
@@ -70,7 +70,7 @@ done
 
 exports=$("$objdump" -p "$work/$top/bin/morvantiquell.dll" |
   sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' | awk '/^\t\[ *[0-9]+\]/ { print $NF }' | sort | tr '\n' ' ')
-[ "$exports" = "QueryInstanceLayers ReleaseInstanceLayerList " ] ||
+[ "$exports" = "QueryInstanceLayers QueryInstanceLayersReporting ReleaseInstanceLayerList " ] ||
   fail "morvantiquell.dll exports more or less than the API: $exports"
 
 # The MSVC-ABI consumer beside the DLL and the stand-in loader, as a user's program would sit,
@@ -87,19 +87,29 @@ bin="$work/$top/bin"
 printf 'LIBRARY kernel32.dll\nEXPORTS\n' >"$work/kernel32.def"
 printf '%s\n' "${kernel32[@]}" >>"$work/kernel32.def"
 "$dlltool" -m $dlltool_machine -k -d "$work/kernel32.def" -l "$work/kernel32.lib"
-"$lld_link" /nologo "${link_options[@]}" /entry:mainCRTStartup /subsystem:console /nodefaultlib \
+"$lld_link" /nologo "${link_options[@]}" /entry:mainCRTStartup /subsystem:windows /nodefaultlib \
   "/out:$bin/consumer.exe" "$work/consumer.obj" "$work/$top/lib/morvantiquell.lib" "$work/kernel32.lib" ||
   fail "the MSVC-ABI consumer does not link against $top/lib/morvantiquell.lib"
+"$objdump" -p "$bin/consumer.exe" 2>/dev/null | grep -qE 'Subsystem[[:space:]]+00000002' ||
+  fail "the MSVC-ABI consumer is not a GUI program (subsystem 2)"
 ran=""
 if [ $# -eq 0 ]; then
   echo "skipped: running the MSVC-ABI consumer: this machine cannot run the build's programs"
 elif [ -f "$bin/consumer.exe" ]; then
   cp "$stand_in/$loader_file_name" "$bin/"
-  expected=$'VK_LAYER_ONE 7\n 0\nVK_LAYER_TWO 4294967295'
-  actual=$(STAND_IN_LOADER_SCRIPT='layers=VK_LAYER_ONE@7,,VK_LAYER_TWO@4294967295' "$@" "$bin/consumer.exe") ||
-    actual+=" (exit status $?)"
-  [ "$actual" = "$expected" ] || fail "the MSVC-ABI consumer printed"$'\n'"$actual"$'\n'"expected"$'\n'"$expected"
-  ran=" and runs"
+  # It has no console: what it writes goes to a file in its working directory.
+  consumer() { # STAND_IN_SCRIPT EXPECTED: the file it wrote, and any other status
+    local actual status=0
+    (cd "$work" && rm -f consumer-output.txt && STAND_IN_LOADER_SCRIPT=$1 "${launch[@]}" "$bin/consumer.exe") ||
+      status=$?
+    actual=$(cat "$work/consumer-output.txt" 2>/dev/null)
+    [ "$status" -eq 0 ] || actual+=$'\n'"(exit status $status)"
+    [ "$actual" = "$2" ] || fail "the MSVC-ABI consumer wrote"$'\n'"$actual"$'\n'"expected"$'\n'"$2"
+  }
+  launch=("$@")
+  consumer 'layers=VK_LAYER_ONE@7,,VK_LAYER_TWO@4294967295' $'VK_LAYER_ONE 7\n 0\nVK_LAYER_TWO 4294967295'
+  consumer 'create=-9' $'query failed: vkCreateInstance failed with error code \'-9\'\n(exit status 1)'
+  ran=" and runs, its failure line handed to it"
 fi
 [ "$failed" -eq 0 ] && echo "ok: $(basename "$zip"), and the MSVC-ABI consumer links against it$ran"
 exit "$failed"

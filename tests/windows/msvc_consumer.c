@@ -1,17 +1,35 @@
-/* A C program for the MSVC ABI that uses morvantiquell.dll through its import library, with no
- * C runtime at all: its own entry point, the few kernel32 calls it needs declared here, and the
- * list released through the library. Prints each layer's name and implementation version. */
+/* A GUI program for the MSVC ABI (no console, no C runtime at all: its own entry point and the
+ * few kernel32 calls it needs declared here) that uses morvantiquell.dll through its import
+ * library. It has no standard error to read, so it hands the query a function of its own, and
+ * writes to the file consumer-output.txt, in the working directory, each layer's name and
+ * implementation version, or the line the failed query handed it. */
 #include <morvantiquell/layer_query.h>
 
-#define STD_OUTPUT_HANDLE ((unsigned long)-11)
-__declspec(dllimport) void* __stdcall GetStdHandle(unsigned long handle);
+#define GENERIC_WRITE 0x40000000UL
+#define CREATE_ALWAYS 2UL
+#define FILE_ATTRIBUTE_NORMAL 0x80UL
+__declspec(dllimport) void* __stdcall CreateFileA(const char* name, unsigned long access,
+                                                  unsigned long share, void* security,
+                                                  unsigned long disposition, unsigned long flags,
+                                                  void* model);
 __declspec(dllimport) int __stdcall WriteFile(void* file, const void* buffer, unsigned long size,
                                               unsigned long* written, void* overlapped);
+__declspec(dllimport) int __stdcall CloseHandle(void* handle);
 __declspec(dllimport) __declspec(noreturn) void __stdcall ExitProcess(unsigned int status);
+
+static void* output;
 
 static void Write(const char* text, unsigned long size) {
   unsigned long written = 0;
-  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text, size, &written, 0);
+  WriteFile(output, text, size, &written, 0);
+}
+
+static void WriteText(const char* text) {
+  unsigned long size = 0;
+  while (text[size] != '\0') {
+    ++size;
+  }
+  Write(text, size);
 }
 
 static void WriteNumber(uint32_t value) {
@@ -24,9 +42,19 @@ static void WriteNumber(uint32_t value) {
   Write(digits + sizeof digits - size, size);
 }
 
+/* What the query hands over is valid during the call only: it is written out at once. */
+static void WriteFailure(void* context, const char* message) {
+  WriteText((const char*)context);
+  WriteText(message);
+  WriteText("\n");
+}
+
 void mainCRTStartup(void) {
-  InstanceLayerList* list = QueryInstanceLayers();
+  output = CreateFileA("consumer-output.txt", GENERIC_WRITE, 0, 0, CREATE_ALWAYS,
+                       FILE_ATTRIBUTE_NORMAL, 0);
+  InstanceLayerList* list = QueryInstanceLayersReporting(WriteFailure, "query failed: ");
   if (list == 0) {
+    CloseHandle(output);
     ExitProcess(1);
   }
   for (uint32_t i = 0; i < list->count; ++i) {
@@ -35,10 +63,11 @@ void mainCRTStartup(void) {
       ++size;
     }
     Write(list->names[i], size);
-    Write(" ", 1);
+    WriteText(" ");
     WriteNumber(list->implementationVersions[i]);
-    Write("\n", 1);
+    WriteText("\n");
   }
   ReleaseInstanceLayerList(list);
+  CloseHandle(output);
   ExitProcess(0);
 }
