@@ -6,4 +6,4 @@ cd "$(dirname "$0")"
 scripts/install-deps.sh run
 cmake --preset release >&2
 cmake --build --preset release --target morvantiquell --parallel "$(nproc)" >&2
-exec "$(cmake -DPRESET=release -P cmake/PresetFolder.cmake)/console/morvantiquell"
+exec build/release/console/morvantiquell

@@ -1,103 +1,46 @@
 #!/usr/bin/env bash
-# Installs what the tests need, then builds and checks everything this machine can: release and
-# debug (with AddressSanitizer and UndefinedBehaviorSanitizer, and clang-tidy) everywhere; the
-# x86-64 tarball on x86-64; the RPM packages where rpmbuild is; the Debian packages on Debian and
-# Ubuntu; and on an x86-64 Debian or Ubuntu machine the programs and release files for the other
-# machines: Linux arm64 (cross-built, tested under qemu-aarch64), Linux i386 (cross-built, tested
-# natively where the kernel runs 32-bit programs, else under qemu-i386) and Windows x64 and x86
-# (cross-built, tested under Wine), all driven by the release build's end-to-end driver. Makes
-# each release file a second time to show it comes out the same, and checks the format. What this
-# machine cannot make says so in one line. Independent work runs side by side, as many lanes as
-# there are processors, each lane's output shown whole when it ends. Each step runs even when an
-# earlier one failed; the exit status is non-zero if any did.
+# Installs what the tests need, then runs every workflow preset in CMakePresets.json, as many at
+# once as there are processors (two at least), in the order they stand there: each configures,
+# builds, packages where it makes release files, and tests what it built. Prints a line for each,
+# with what it skipped and why; then runs the benchmark once and checks the format. Exits
+# non-zero if anything failed, or if a group of packages could not be installed.
 set -uo pipefail
 cd "$(dirname "$0")"
-
-source scripts/presets.sh
-# Every clang-tidy finding stops the debug build here, a newer clang-tidy's too (CMakeLists.txt).
-export MORVANTIQUELL_CLANG_TIDY_ERRORS=1
-# Each step's command line goes to this file where it fails; lanes running at once append to it.
 logs=$(mktemp -d)
 trap 'rm -rf "$logs"' EXIT
-step() {
-  local start=$SECONDS
-  echo "== $*"
-  "$@" || echo "$*" >>"$logs/failed"
-  echo "   $((SECONDS - start)) s"
-}
+scripts/install-deps.sh test 2>&1 | tee "$logs/install-deps"
+[ "${PIPESTATUS[0]}" -eq 0 ] || echo "scripts/install-deps.sh test" >"$logs/failed"
 
-scripts/install-deps.sh test || exit 1
-row() { # PRESET NEEDS AFTER
-  local preset=$1 needs=$2 after=$3 tool=cpack reason="" need why options=()
-  [ "$after" = ctest ] && tool=ctest
-  for need in ${needs//,/ }; do
-    why=$(cannot "$need" "$preset")
-    # Without Debian 11's C library the files are made and checked against this machine's.
-    if [ "$need" = libc ] && [ -n "$why" ]; then
-      echo "$preset: against this machine's C library: $why"
-      options=(-DMORVANTIQUELL_LIBC_DEBS=)
-    fi
-    [ "$need" = libc ] || reason=${reason:-$why}
-  done
-  if [ -n "$reason" ]; then
-    echo "skipped: $tool --preset $preset: $reason"
-  elif [ "$tool" = ctest ]; then
-    step cmake --preset "$preset"
-    step cmake --build --preset "$preset" --parallel "$(nproc)"
-    step ctest --preset "$preset"
-    # A suite that cannot run here says why; the Khronos-loader suite prints a line per case.
-    grep -shE '^(skipped|khronos-loader [0-9.]+): ' "$(folder "$preset")/Testing/Temporary/LastTest.log" |
-      sed "s/^/$preset: /"
+# Every clang-tidy finding stops the debug build here, a newer clang-tidy's too (CMakeLists.txt).
+export MORVANTIQUELL_CLANG_TIDY_ERRORS=1 CMAKE_BUILD_PARALLEL_LEVEL=$(nproc) logs
+# A workflow that stops configuring with "skipped: WHY" (no cross compiler, say) is skipped.
+workflow() {
+  local start=$SECONDS log="$logs/$1.log" result
+  if cmake --workflow --preset "$1" >"$log" 2>&1; then
+    result=passed
+  elif result=$(grep -A1 '^CMake Error' "$log" | grep -m1 -oE 'skipped: .*'); then
+    :
   else
-    step make_files "$preset" "${options[@]}"
-    [ "$after" = - ] || step tests/package/check-packages.sh "$(folder "$preset")" "$(folder "$after")/tests/stand-in"
-    step tests/package/check-reproducible.sh "$preset" "${options[@]}"
+    result=FAILED
+    printf '%s\n' "cmake --workflow --preset $1" >>"$logs/failed"
   fi
+  printf '%s\n' "$(echo "$1: $result ($((SECONDS - start)) s)"; grep -E '^-- skipped: ' "$log" | sort -u | sed 's/^-- /  /')"
 }
-# The library built shared: consumers still work, and it exports the API and nothing else.
-shared() {
-  step cmake --preset shared
-  step cmake --build --preset shared --parallel "$(nproc)"
-  step tests/package/check-consumers.sh "$(folder shared)" "$(folder release)/tests/stand-in"
-}
+export -f workflow
+cmake --list-presets=workflow | sed -n 's/^  "\([^"]*\)".*/\1/p' |
+  xargs -P $(($(nproc) > 2 ? $(nproc) : 2)) -I{} bash -c 'workflow "$1"' workflow {}
 
-# Every lane needs the release build's test drivers and stand-in loader: that build comes first.
-step cmake --preset release
-step cmake --build --preset release --parallel "$(nproc)"
-lanes=()
-for entry in "${rows[@]}"; do
-  read -r _ _ after <<<"$entry"
-  case $after in
-    ctest | -) lanes+=("row $entry") ;;
-    *) lanes[-1]+=";row $entry" ;;
-  esac
-done
-lanes+=(shared)
-run_lane() { # N: lane N's steps in turn
-  local entry
-  IFS=';' read -ra entries <<<"${lanes[$1]}"
-  for entry in "${entries[@]}"; do
-    $entry # a row is its words
-  done
-}
-pids=()
-for i in "${!lanes[@]}"; do
-  while [ "$(jobs -rp | wc -l)" -ge $(($(nproc) > 2 ? $(nproc) : 2)) ]; do wait -n; done
-  run_lane "$i" >"$logs/$i.log" 2>&1 &
-  pids+=($!)
-done
-for i in "${!lanes[@]}"; do
-  wait "${pids[$i]}" 2>/dev/null
-  cat "$logs/$i.log"
-done
-
-# The benchmark, once and briefly, to show that it runs; its figures fail nothing.
-step bench/run.sh 3
-mapfile -t sources < <(find layer_query console platform tests bench -name '*.cpp' -o -name '*.h' -o -name '*.c' | sort)
-step clang-format --dry-run --Werror "${sources[@]}"
+bench/run.sh 3 >"$logs/bench.log" 2>&1 || echo "bench/run.sh 3" >>"$logs/failed"
+mapfile -t sources < <(find layer_query console check platform tests bench -name '*.cpp' -o -name '*.h' -o -name '*.c')
+clang-format --dry-run --Werror "${sources[@]}" || echo "clang-format --dry-run --Werror" >>"$logs/failed"
 
 if [ -s "$logs/failed" ]; then
-  sed 's/^/FAILED: /' "$logs/failed"
+  while read -r step; do
+    log="$logs/${step##* }.log"
+    [ ! -f "$log" ] || tail -n 40 "$log"
+    echo "FAILED: $step"
+  done <"$logs/failed"
+  grep '^could not install' "$logs/install-deps" | sed 's/^/FAILED: /'
   exit 1
 fi
-echo "all suites passed"
+echo "all workflows passed"

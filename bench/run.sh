@@ -22,7 +22,7 @@ cmake --preset release >/dev/null
 cmake --build --preset release --parallel \
   --target morvantiquell morvantiquell-check bench_reference bench_same_shape bench_measure stand_in_loader >/dev/null
 
-build=$(cmake -DPRESET=release -P cmake/PresetFolder.cmake)
+build=build/release
 measure="$build/bench/bench_measure"
 program="$build/console/morvantiquell"
 bare="$build/bench/bench_reference"

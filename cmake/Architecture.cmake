@@ -5,7 +5,7 @@
 #   MORVANTIQUELL_DEBIAN_ARCHITECTURE   Debian's: amd64, arm64, i386
 #   MORVANTIQUELL_WINDOWS_ARCHITECTURE  the zips' and MSVC's (/machine): x64, arm64, x86
 #   MORVANTIQUELL_DLLTOOL_MACHINE       llvm-dlltool's (-m): i386:x86-64, arm64, i386
-# The package checks read them from the build's facts (cmake/BuildFacts.cmake).
+# The package checks get them in their environment (tests/packages.cmake).
 string(TOLOWER "${CMAKE_SYSTEM_PROCESSOR}" processor)
 if(processor MATCHES "^(x86_64|amd64|x64)$")
   set(names x86_64 amd64 x64 i386:x86-64)

@@ -8,6 +8,7 @@ set(CMAKE_LIBRARY_ARCHITECTURE aarch64-linux-gnu)
 
 set(CMAKE_C_COMPILER aarch64-linux-gnu-gcc)
 set(CMAKE_CXX_COMPILER aarch64-linux-gnu-g++)
+include("${CMAKE_CURRENT_LIST_DIR}/cross-compilers.cmake")
 
 set(CMAKE_CROSSCOMPILING_EMULATOR qemu-aarch64 CACHE STRING "How this machine runs an arm64 program")
 

@@ -5,7 +5,15 @@
 # Debian 11's libc6, libc6-dev and linux-libc-dev packages for the machine the build is for; they
 # are unpacked with ar and tar (any distribution has them) into a sysroot in the build folder.
 # The compilers stay this machine's: only the C library and its headers come from the sysroot.
+# Where the folder holds none of them (a checkout without ../shared), the files are made against
+# this machine's C library, with a line that says so; scripts/release.sh, which ships them, sets
+# MORVANTIQUELL_RELEASE in the environment, and there the build stops instead.
 if(NOT MORVANTIQUELL_LIBC_DEBS) # (also in the builds CMake tries, which get the sysroot from it)
+  return()
+endif()
+file(GLOB debs "${MORVANTIQUELL_LIBC_DEBS}/libc6_*.deb")
+if(NOT debs AND NOT "$ENV{MORVANTIQUELL_RELEASE}")
+  message(STATUS "skipped: linking against Debian 11's C library: ${MORVANTIQUELL_LIBC_DEBS} holds none, so the files are linked against this machine's")
   return()
 endif()
 # The machine's multiarch name (a cross toolchain file sets it; else this machine's) and Debian's.

@@ -8,6 +8,7 @@ set(CMAKE_LIBRARY_ARCHITECTURE i386-linux-gnu)
 
 set(CMAKE_C_COMPILER i686-linux-gnu-gcc)
 set(CMAKE_CXX_COMPILER i686-linux-gnu-g++)
+include("${CMAKE_CURRENT_LIST_DIR}/cross-compilers.cmake")
 
 if(NOT DEFINED CACHE{CMAKE_CROSSCOMPILING_EMULATOR})
   execute_process(COMMAND /lib/ld-linux.so.2 --version RESULT_VARIABLE status OUTPUT_QUIET ERROR_QUIET)

@@ -52,7 +52,7 @@ bind() { # bind SOURCE TARGET_IN_ROOT, with what is mounted below SOURCE (/dev/p
   mount --rbind "$1" "$root$2"
 }
 for folder in /proc /sys /dev "$tree"; do bind "$folder" "$folder"; done
-builds=$(dirname "$(cmake -DPRESET=release -P "$tree/cmake/PresetFolder.cmake")") # the presets' folders
+builds=$tree/build # the presets' folders (CMakePresets.json: build/<preset>)
 mkdir -p "$root/var/cache/morvantiquell/build$tree"
 bind "$root/var/cache/morvantiquell/build$tree" "$builds"
 shared=$(dirname "$tree")/shared

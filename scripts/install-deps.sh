@@ -16,7 +16,8 @@
 #                          Vulkan loader and Mesa (through multiarch), and what valgrind needs
 #                          to check 32-bit programs (libc6-dbg:i386)
 #   install-deps.sh release   what scripts/release.sh needs for the tarball on any distribution:
-#                          a C++17 compiler, make, CMake, the Vulkan headers, tar, gzip and ar;
+#                          a C++17 compiler, make, CMake, the Vulkan headers, tar, gzip and ar,
+#                          and pkg-config (its checks build a consumer through it);
 #                          on an RPM-based system rpmbuild, for the RPM packages; on Debian and
 #                          Ubuntu dpkg-dev and strip-nondeterminism, for the Debian packages
 # What is there is judged by what the build looks for, not by package names: where everything is,
@@ -32,7 +33,7 @@ case "$purpose" in
   run) needs=(compiler make cmake headers loader driver) ;;
   test) needs=(compiler make cmake headers loader cpu-driver pkg-config googletest valgrind clang-tools binutils ccache) ;;
   release)
-    needs=(compiler make cmake headers archives)
+    needs=(compiler make cmake headers archives pkg-config)
     command -v rpm >/dev/null && needs+=(rpmbuild) # an RPM-based system
     ;;
   *)

@@ -1,36 +1,33 @@
 #!/usr/bin/env bash
-# Makes every release file this machine can make, into one folder with a SHA256SUMS file, and
-# says in one line each what it cannot make here, and why. The Linux files are linked against
-# Debian 11's C library (see docs/packages.md). Run twice on the same sources, it makes the same
-# files (test.sh shows that for each). `scripts/install-deps.sh release` installs what it needs.
-#   scripts/release.sh [FOLDER]    (by default release-files beside the presets' build folders)
-set -euo pipefail
+# Makes every release file this machine can make, each by the workflow preset of its package
+# preset, which checks the files it made before they are taken (test.sh runs the same workflows),
+# configured afresh; gathers them into one folder with a SHA256SUMS file, and says in one line
+# each what it cannot make here, and why. The Linux files must be linked against Debian 11's C
+# library (see docs/packages.md): without it their builds stop. `scripts/install-deps.sh release`
+# installs what it needs.
+#   scripts/release.sh [FOLDER]    (by default build/release-files)
+set -uo pipefail
 cd "$(dirname "$0")/.."
-source scripts/presets.sh
-out=$(realpath -m "${1:-$(dirname "$(folder release)")/release-files}")
+out=$(realpath -m "${1:-build/release-files}")
 rm -rf "$out"
 mkdir -p "$out"
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
-for entry in "${rows[@]}"; do
-  read -r preset needs after <<<"$entry"
-  [ "$after" != ctest ] || continue
-  reason=""
-  for need in ${needs//,/ }; do
-    [ "$need" = rpmlint ] || reason=${reason:-$(cannot "$need" "$preset")}
-  done
-  if [ -n "$reason" ]; then
-    echo "not made: $preset: $reason"
-    continue
-  fi
-  if ! make_files "$preset" >"$log" 2>&1; then
+export MORVANTIQUELL_RELEASE=1 CMAKE_BUILD_PARALLEL_LEVEL=$(nproc)
+status=0
+for preset in $(cmake --list-presets=package | sed -n 's/^  "\([^"]*\)".*/\1/p'); do
+  if cmake --workflow --preset "$preset" --fresh >"$log" 2>&1; then
+    find "build/$preset/packages" -maxdepth 1 -type f -exec cp {} "$out/" \;
+    echo "made: $preset"
+  elif reason=$(grep -A1 '^CMake Error' "$log" | grep -m1 -oE 'skipped: .*'); then
+    echo "not made: $preset: ${reason#skipped: }"
+  else
     tail -n 20 "$log" >&2
     echo "FAILED: making $preset" >&2
-    exit 1
+    status=1
   fi
-  find "$(folder "$preset")/packages" -maxdepth 1 -type f -exec cp {} "$out/" \;
-  echo "made: $preset"
 done
 (cd "$out" && sha256sum -- * >SHA256SUMS)
 echo "in $out:"
 cat "$out/SHA256SUMS"
+exit "$status"

@@ -11,15 +11,24 @@
 #   check-consumers.sh PREFIX|BUILD_FOLDER|CHECKOUT STAND_IN_FOLDER [LAUNCHER...]
 # A build folder is installed into a temporary prefix first. For another machine, CC, CXX and
 # CMAKE_TOOLCHAIN_FILE name its compilers and toolchain file, MORVANTIQUELL_VULKAN_HEADERS the folder
-# with the Vulkan headers, and the launcher (qemu) starts its programs here.
+# with the Vulkan headers, and the launcher (qemu) starts its programs here; LIBC_DEBS, where it
+# is set, the C library the C consumers are linked against (Debian 11's, as the release files are).
 set -euo pipefail
 installed=$1
 stand_in=$(realpath "$2")
 shift 2
 launcher=("$@")
 here=$(dirname "$(realpath "$0")")
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+# The consumers' builds, in CONSUMERS_FOLDER where it is given, kept for the next run, which
+# configures them again without starting over, and builds them afresh (release files carry the
+# release time, whatever changed); else in a temporary folder.
+if [ -n "${CONSUMERS_FOLDER:-}" ]; then
+  work=$CONSUMERS_FOLDER
+  mkdir -p "$work"
+else
+  work=$(mktemp -d)
+  trap 'rm -rf "$work"' EXIT
+fi
 
 # Only the stand-in is on the search path: a shared library must be found through the programs'
 # own run paths.
@@ -51,7 +60,7 @@ if [ -f "$installed/CMakeLists.txt" ]; then
   cmake -S "$here" -B "$work/fetch" -DCONSUMER_LANGUAGE=C -DCMAKE_BUILD_TYPE=Release \
     -DMORVANTIQUELL_REPOSITORY="file://$(realpath "$installed")" -DMORVANTIQUELL_TAG="$tag" \
     -DMORVANTIQUELL_VULKAN_HEADERS="${MORVANTIQUELL_VULKAN_HEADERS:-}" >/dev/null
-  cmake --build "$work/fetch" --parallel >/dev/null
+  cmake --build "$work/fetch" --clean-first --parallel >/dev/null
   ours=$(cmake --build "$work/fetch" --target help |
     grep -xE '\.\.\. (api_test|console_test|stand_in_loader|bench_measure|package|install|compressed_documents)' || true)
   tests=$(cd "$work/fetch" && ctest -N | grep -oE 'Total Tests: [0-9]+')
@@ -74,16 +83,16 @@ library_folder=$(dirname "$(find "$prefix" -name 'libmorvantiquell.*' | head -n 
 # Fedora's and openSUSE's CMake look in lib64 by themselves; Debian's, multiarch, when told to.
 lib64=()
 [[ "$library_folder" = */lib64 ]] && lib64=(-DCONSUMER_SEARCHES_LIB64=ON)
-for language in C CXX; do
-  cmake -S "$here" -B "$work/$language" -DCONSUMER_LANGUAGE="$language" \
-    -DCMAKE_PREFIX_PATH="$prefix" "${lib64[@]}" -DCMAKE_BUILD_TYPE=Release >/dev/null
-  cmake --build "$work/$language" >/dev/null
+# The C consumers also link against the release files' C library (this compiler's C++ runtime
+# needs a newer one).
+for consumer in C CXX pkg-config; do
+  language=${consumer/pkg-config/C} libc=()
+  [ "$language" = CXX ] || libc=(${LIBC_DEBS:+"-DMORVANTIQUELL_LIBC_DEBS=$LIBC_DEBS"})
+  PKG_CONFIG_PATH="$library_folder/pkgconfig" cmake -S "$here" -B "$work/$consumer" -DCONSUMER_LANGUAGE="$language" \
+    -DCONSUMER_PKG_CONFIG="$([ "$consumer" = pkg-config ] && echo ON || echo OFF)" -DCMAKE_PREFIX_PATH="$prefix" \
+    "${lib64[@]}" "${libc[@]}" -DCMAKE_BUILD_TYPE=Release >/dev/null
+  cmake --build "$work/$consumer" --clean-first >/dev/null
 done
-# pkg-config writes its flags for the shell to read, a space in a path escaped.
-flags=$(PKG_CONFIG_PATH="$library_folder/pkgconfig" pkg-config --cflags --libs --static morvantiquell)
-eval "flags=($flags)"
-"${CC:-cc}" -std=c99 -Wall -Werror "$here/consumer.c" -o "$work/consumer_pkg_config" -Wl,-rpath,"$library_folder" \
-  "${flags[@]}"
 
 shared=$(find "$library_folder" -name 'libmorvantiquell.so.*' -type f)
 if [ -n "$shared" ]; then
@@ -94,7 +103,7 @@ if [ -n "$shared" ]; then
   fi
 fi
 
-for consumer in C/consumer CXX/consumer consumer_pkg_config; do
+for consumer in C/consumer CXX/consumer pkg-config/consumer; do
   check "$consumer" "$layers" "$listing" "$work/$consumer"
   check "$consumer, refused" "create=-9" "$refused" "$work/$consumer"
 done

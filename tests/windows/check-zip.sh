@@ -5,14 +5,15 @@
 # a GUI program built for the MSVC ABI (clang-cl and lld-link, no C runtime) that links against the
 # zip's import library, for x86 under the linker's /SAFESEH as Visual Studio links, and under Wine
 # writes to a file the stand-in loader's layers, or the failure line the query handed to it.
-#   check-zip.sh BUILD_FOLDER STAND_IN_FOLDER [WINE_COMMAND...]
+#   check-zip.sh PACKAGES_FOLDER STAND_IN_FOLDER [WINE_COMMAND...]
 # Without a Wine command (where this machine cannot run the build's programs) the consumer is
-# built and linked but not run, and the script says so.
+# built and linked but not run. What it needs of the build comes from its environment
+# (tests/packages.cmake): VERSION, WINDOWS_ARCHITECTURE, DLLTOOL_MACHINE, LOADER_FILE_NAME,
+# ARCHIVE_NAME, RC_COMPILER and OBJDUMP.
 set -euo pipefail
-build=$(realpath "$1")
+packages=$(realpath "$1")
 stand_in=$(realpath "$2")
 shift 2
-source "$build/build-facts.sh"
 here=$(dirname "$(realpath "$0")")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -23,7 +24,7 @@ fail() {
 }
 # The MSVC target and linker options, and the kernel32 functions the
 # consumer imports (32-bit Windows decorates stdcall names with their argument bytes).
-if [ "$windows_architecture" = x86 ]; then
+if [ "$WINDOWS_ARCHITECTURE" = x86 ]; then
   target=i686-pc-windows-msvc link_options=(/machine:x86 /safeseh)
   kernel32=(CreateFileA@28 WriteFile@20 CloseHandle@4 ExitProcess@4)
 else
@@ -31,9 +32,8 @@ else
   kernel32=(CreateFileA WriteFile CloseHandle ExitProcess)
 fi
 
-cpack --config "$build/CPackConfig.cmake" -G ZIP -B "$work" >/dev/null
-top=$archive_name zip=$work/$archive_name.zip
-[ -f "$zip" ] || { echo "cpack made no $top.zip" >&2; exit 1; }
+top=$ARCHIVE_NAME zip=$packages/$ARCHIVE_NAME.zip
+[ -f "$zip" ] || { echo "no $top.zip in $packages" >&2; exit 1; }
 (cd "$work" && cmake -E tar xf "$zip")
 files=$(cd "$work/$top" && find . -type f | sort | tr '\n' ' ')
 pages=$(cd "$here/../.." && printf './%s ' docs/*.md)
@@ -50,9 +50,9 @@ for text in README.txt LICENSE.txt ${pages//.\//}; do
     fail "$text has lines that do not end in CR LF"
 done
 # What Windows shows of each file (Properties, Details), read back by MinGW's resource compiler.
-file_version=$version.0
+file_version=$VERSION.0
 for file in morvantiquell.exe morvantiquell-check.exe morvantiquell.dll; do
-  resources=$("$rc_compiler" -i "$work/$top/bin/$file" -O rc 2>&1) || true
+  resources=$("$RC_COMPILER" -i "$work/$top/bin/$file" -O rc 2>&1) || true
   for entry in "FILEVERSION ${file_version//./, }" "PRODUCTVERSION ${file_version//./, }" \
     "VALUE \"FileVersion\", \"$file_version\"" "VALUE \"ProductVersion\", \"$file_version\"" \
     'VALUE "ProductName", "Morvantiquell"' "VALUE \"OriginalFilename\", \"$file\"" \
@@ -63,12 +63,12 @@ for file in morvantiquell.exe morvantiquell-check.exe morvantiquell.dll; do
 done
 [[ "$resources" != *RT_MANIFEST* ]] || fail "morvantiquell.dll carries an application manifest"
 for program in morvantiquell.exe morvantiquell-check.exe; do
-  manifest=$("$rc_compiler" -i "$work/$top/bin/$program" -O rc 2>&1 | sed -n '/RT_MANIFEST/,/^END/p')
+  manifest=$("$RC_COMPILER" -i "$work/$top/bin/$program" -O rc 2>&1 | sed -n '/RT_MANIFEST/,/^END/p')
   [[ "$manifest" == *'level=""asInvoker""'* && "$manifest" == *'supportedOS Id=""{8e0f7a12-'* ]] ||
     fail "$program has no manifest that runs it as invoker and declares Windows 10 and 11"$'\n'"$manifest"
 done
 
-exports=$("$objdump" -p "$work/$top/bin/morvantiquell.dll" |
+exports=$("$OBJDUMP" -p "$work/$top/bin/morvantiquell.dll" |
   sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' | awk '/^\t\[ *[0-9]+\]/ { print $NF }' | sort | tr '\n' ' ')
 [ "$exports" = "QueryInstanceLayers QueryInstanceLayersReporting ReleaseInstanceLayerList " ] ||
   fail "morvantiquell.dll exports more or less than the API: $exports"
@@ -86,17 +86,17 @@ bin="$work/$top/bin"
   /DMORVANTIQUELL_SHARED "/I$work/$top/include" "/Fo$work/consumer.obj" -- "$here/msvc_consumer.c"
 printf 'LIBRARY kernel32.dll\nEXPORTS\n' >"$work/kernel32.def"
 printf '%s\n' "${kernel32[@]}" >>"$work/kernel32.def"
-"$dlltool" -m $dlltool_machine -k -d "$work/kernel32.def" -l "$work/kernel32.lib"
+"$dlltool" -m "$DLLTOOL_MACHINE" -k -d "$work/kernel32.def" -l "$work/kernel32.lib"
 "$lld_link" /nologo "${link_options[@]}" /entry:mainCRTStartup /subsystem:windows /nodefaultlib \
   "/out:$bin/consumer.exe" "$work/consumer.obj" "$work/$top/lib/morvantiquell.lib" "$work/kernel32.lib" ||
   fail "the MSVC-ABI consumer does not link against $top/lib/morvantiquell.lib"
-"$objdump" -p "$bin/consumer.exe" 2>/dev/null | grep -qE 'Subsystem[[:space:]]+00000002' ||
+"$OBJDUMP" -p "$bin/consumer.exe" 2>/dev/null | grep -qE 'Subsystem[[:space:]]+00000002' ||
   fail "the MSVC-ABI consumer is not a GUI program (subsystem 2)"
 ran=""
 if [ $# -eq 0 ]; then
   echo "skipped: running the MSVC-ABI consumer: this machine cannot run the build's programs"
 elif [ -f "$bin/consumer.exe" ]; then
-  cp "$stand_in/$loader_file_name" "$bin/"
+  cp "$stand_in/$LOADER_FILE_NAME" "$bin/"
   # It has no console: what it writes goes to a file in its working directory.
   consumer() { # STAND_IN_SCRIPT EXPECTED: the file it wrote, and any other status
     local actual status=0

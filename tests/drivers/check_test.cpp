@@ -63,11 +63,15 @@ const std::vector<Case>& Cases() {
   static const std::vector<Case> cases = {
     // name, implicit layers, explicit layers, arguments,
     //     expected standard output (the test layers' lines on), standard error, exit status
-    {"EachVerdict", {}, {"passes", "refuses", "missing", "dies", "hangs"}, {"--timeout", "6"},
+    {"EachVerdict", {}, {"passes", "refuses", "missing", "dies"}, {},
         "VK_LAYER_MORVANTIQUELL_passes\tloads\n"
         "VK_LAYER_MORVANTIQUELL_refuses\tfails: -3 (VK_ERROR_INITIALIZATION_FAILED)\n"
         "VK_LAYER_MORVANTIQUELL_missing\tfails: -6 (VK_ERROR_LAYER_NOT_PRESENT)\n"
         "VK_LAYER_MORVANTIQUELL_dies\t" + kDies + "\n"
+        "(plain instance)\tloads\n", "", 1},
+    // (Rows with a layer that hangs wait out their time limit: they have few other trials, which
+    // must each end within it.)
+    {"AHangingExplicitLayer", {}, {"hangs"}, {"--timeout", "6"},
         "VK_LAYER_MORVANTIQUELL_hangs\tno answer within 6 s\n"
         "(plain instance)\tloads\n", "", 1},
     {"ADyingImplicitLayerIsNamed", {"dies"}, {"passes"}, {},
