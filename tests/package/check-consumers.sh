@@ -85,12 +85,14 @@ lib64=()
 [[ "$library_folder" = */lib64 ]] && lib64=(-DCONSUMER_SEARCHES_LIB64=ON)
 # The C consumers also link against the release files' C library (this compiler's C++ runtime
 # needs a newer one).
+# (The pkg-config consumer finds the library through the .pc file alone, and is configured afresh
+# each time: a kept build would keep what it found.)
 for consumer in C CXX pkg-config; do
-  language=${consumer/pkg-config/C} libc=()
+  language=${consumer/pkg-config/C} libc=() finds=(-DCMAKE_PREFIX_PATH="$prefix" "${lib64[@]}")
   [ "$language" = CXX ] || libc=(${LIBC_DEBS:+"-DMORVANTIQUELL_LIBC_DEBS=$LIBC_DEBS"})
+  [ "$consumer" != pkg-config ] || { finds=(-DCONSUMER_PKG_CONFIG=ON) && rm -rf "${work:?}/$consumer"; }
   PKG_CONFIG_PATH="$library_folder/pkgconfig" cmake -S "$here" -B "$work/$consumer" -DCONSUMER_LANGUAGE="$language" \
-    -DCONSUMER_PKG_CONFIG="$([ "$consumer" = pkg-config ] && echo ON || echo OFF)" -DCMAKE_PREFIX_PATH="$prefix" \
-    "${lib64[@]}" "${libc[@]}" -DCMAKE_BUILD_TYPE=Release >/dev/null
+    "${finds[@]}" "${libc[@]}" -DCMAKE_BUILD_TYPE=Release >/dev/null
   cmake --build "$work/$consumer" --clean-first >/dev/null
 done
 
