@@ -2,8 +2,8 @@
 # Installs what the tests need, then runs every workflow preset in CMakePresets.json, as many at
 # once as there are processors (two at least), in the order they stand there: each configures,
 # builds, packages where it makes release files, and tests what it built. Prints a line for each,
-# with what it skipped and why; then runs the benchmark once and checks the format. Exits
-# non-zero if anything failed, or if a group of packages could not be installed.
+# with what it skipped and why; then checks the format. Exits non-zero if anything failed, or if a
+# group of packages could not be installed.
 set -uo pipefail
 cd "$(dirname "$0")"
 logs=$(mktemp -d)
@@ -30,7 +30,6 @@ export -f workflow
 cmake --list-presets=workflow | sed -n 's/^  "\([^"]*\)".*/\1/p' |
   xargs -P $(($(nproc) > 2 ? $(nproc) : 2)) -I{} bash -c 'workflow "$1"' workflow {}
 
-bench/run.sh 3 >"$logs/bench.log" 2>&1 || echo "bench/run.sh 3" >>"$logs/failed"
 mapfile -t sources < <(find layer_query console check platform tests bench -name '*.cpp' -o -name '*.h' -o -name '*.c')
 clang-format --dry-run --Werror "${sources[@]}" || echo "clang-format --dry-run --Werror" >>"$logs/failed"
 
