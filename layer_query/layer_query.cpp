@@ -93,12 +93,8 @@ bool CopyLayers(InstanceLayerList* list, const VkLayerProperties* layers,
 // The instance's layers in a new list, or null after a report.
 InstanceLayerList* EnumerateLayers(const LoaderBinding& binding, VkInstance instance,
                                    const Reporter& reporter) {
-  const auto enumerateLayers = loader::Resolve<PFN_vkEnumerateInstanceLayerProperties>(
-      binding, instance, "vkEnumerateInstanceLayerProperties");
+  const auto enumerateLayers = loader::ResolveEnumerateLayers(binding, instance, reporter);
   if (enumerateLayers == nullptr) {
-    loader::ReportLine(reporter,
-                       "failed to load \"vkEnumerateInstanceLayerProperties\" function from "
-                       "\"vkGetInstanceProcAddr\"");
     return nullptr;
   }
 

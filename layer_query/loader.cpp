@@ -66,6 +66,19 @@ bool BindLoader(LoaderBinding* loader, const Reporter& reporter) {
   return true;
 }
 
+PFN_vkEnumerateInstanceLayerProperties ResolveEnumerateLayers(const LoaderBinding& loader,
+                                                              VkInstance instance,
+                                                              const Reporter& reporter) {
+  const auto enumerateLayers = Resolve<PFN_vkEnumerateInstanceLayerProperties>(
+      loader, instance, "vkEnumerateInstanceLayerProperties");
+  if (enumerateLayers == nullptr) {
+    ReportLine(reporter,
+               "failed to load \"vkEnumerateInstanceLayerProperties\" function from "
+               "\"vkGetInstanceProcAddr\"");
+  }
+  return enumerateLayers;
+}
+
 bool CallCreateInstance(const LoaderBinding& loader, const char* layer, const Reporter& reporter,
                         VkResult* result, VkInstance* instance) {
   const auto createInstance =

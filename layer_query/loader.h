@@ -42,6 +42,12 @@ Command Resolve(const LoaderBinding& loader, VkInstance instance, const char* na
   return reinterpret_cast<Command>(loader.getInstanceProcAddr(instance, name));
 }
 
+// vkEnumerateInstanceLayerProperties, resolved through the instance (VK_NULL_HANDLE for the
+// global one); null after a report.
+PFN_vkEnumerateInstanceLayerProperties ResolveEnumerateLayers(const LoaderBinding& loader,
+                                                              VkInstance instance,
+                                                              const Reporter& reporter);
+
 // Calls vkCreateInstance for the instance the listing makes (Vulkan 1.0, no extension), with the
 // one layer `layer` enabled where it is not null, and hands back its result and the instance. A
 // vkCreateInstance that does not resolve is reported, and returns false.

@@ -8,12 +8,8 @@ namespace {
 
 bool ReadNames(const loader::LoaderBinding& binding, LayerNames* layers,
                const loader::Reporter& reporter) {
-  const auto enumerateLayers = loader::Resolve<PFN_vkEnumerateInstanceLayerProperties>(
-      binding, VK_NULL_HANDLE, "vkEnumerateInstanceLayerProperties");
+  const auto enumerateLayers = loader::ResolveEnumerateLayers(binding, VK_NULL_HANDLE, reporter);
   if (enumerateLayers == nullptr) {
-    loader::ReportLine(reporter,
-                       "failed to load \"vkEnumerateInstanceLayerProperties\" function from "
-                       "\"vkGetInstanceProcAddr\"");
     return false;
   }
   const auto enumerateVersion = loader::Resolve<PFN_vkEnumerateInstanceVersion>(
