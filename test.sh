@@ -18,7 +18,8 @@ workflow() {
   local start=$SECONDS log="$logs/$1.log" result
   if cmake --workflow --preset "$1" >"$log" 2>&1; then
     result=passed
-  elif result=$(grep -A1 '^CMake Error' "$log" | grep -m1 -oE 'skipped: .*'); then
+  elif result=$(awk '/^CMake Error/ { error = 1; next } error && /^$/ { exit } error' "$log" |
+    sed 's/^ *//' | paste -sd ' ' | grep -oE 'skipped: .*'); then
     :
   else
     result=FAILED
