@@ -310,8 +310,12 @@ void ReapLeftovers(const sigset_t& childSignal) {
 void ReadAll(std::FILE* channel, ChildResult* result) {
   std::rewind(channel);
   char block[4096];
-  for (std::size_t size = 0;
-       (size = std::fread(block, 1, sizeof block, channel)) > 0 && Append(result, block, size);) {
+  // A short block is the last: the stream is at its end (or failed), and is read no further.
+  for (std::size_t size = sizeof block; size == sizeof block;) {
+    size = std::fread(block, 1, sizeof block, channel);
+    if (size > 0 && !Append(result, block, size)) {
+      return;
+    }
   }
 }
 
