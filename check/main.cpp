@@ -79,8 +79,8 @@ void ReportToChannel(void* context, const char* message) {
 // Hexadecimal pairs back to bytes, into a block of kNameSize bytes (the rest zero).
 void Unhex(const char* hex, char* name) {
   std::memset(name, 0, kNameSize + 1);
-  for (std::size_t i = 0; i < kNameSize && hex[2 * i] != '\0' && hex[2 * i + 1] != '\0'; ++i) {
-    const char pair[] = {hex[2 * i], hex[2 * i + 1], '\0'};
+  for (std::size_t i = 0; i < kNameSize && hex[2 * i] != '\0' && hex[(2 * i) + 1] != '\0'; ++i) {
+    const char pair[] = {hex[2 * i], hex[(2 * i) + 1], '\0'};
     name[i] = static_cast<char>(std::strtol(pair, nullptr, 16));
   }
 }
@@ -254,8 +254,8 @@ void HexArgument(const char* prefix, const char* name, char* argument) {
 bool InstanceVerdict(const Settings& settings, const char* layer, const char* disabled,
                      Verdict* verdict) {
   char trial[] = "--trial=instance";
-  char enable[16 + 2 * kNameSize];
-  char disable[16 + 2 * kNameSize];
+  char enable[16 + (2 * kNameSize)];
+  char disable[16 + (2 * kNameSize)];
   char* arguments[3] = {trial};
   int count = 1;
   if (layer != nullptr) {

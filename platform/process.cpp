@@ -266,7 +266,7 @@ namespace {
 double Now() {
   std::timespec now{};
   clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+  return static_cast<double>(now.tv_sec) + (static_cast<double>(now.tv_nsec) / 1e9);
 }
 
 // Waits until the child has ended, without reaping it, so that its process group stays its own
@@ -308,7 +308,9 @@ void ReapLeftovers(const sigset_t& childSignal) {
 }
 
 void ReadAll(std::FILE* channel, ChildResult* result) {
-  std::rewind(channel);
+  if (std::fseek(channel, 0, SEEK_SET) != 0) {
+    return;
+  }
   char block[4096];
   // A short block is the last: the stream is at its end (or failed), and is read no further.
   for (std::size_t size = sizeof block; size == sizeof block;) {
@@ -338,7 +340,9 @@ ChildResult RunThisProgram(int count, char** arguments, double seconds, bool sho
     result.code = E2BIG;
     return result;
   }
-  std::memcpy(argv + 1, arguments, static_cast<std::size_t>(count) * sizeof(char*));
+  for (int i = 0; i < count; ++i) {
+    argv[i + 1] = arguments[i];
+  }
 
   // The answer goes to a temporary file, read when the child has ended: it may be longer than a
   // pipe holds, and a child that stops writing half-way must not stop this process.
