@@ -10,10 +10,19 @@
 # processes outlive the command that starts them, and a test runner would wait for them.
 set -u
 quiet() { "$@" >/dev/null 2>&1 </dev/null; }
-if [ ! -d "$BOOTED_PREFIX" ]; then
-  rm -rf "$BOOTED_PREFIX.new" && WINEPREFIX="$BOOTED_PREFIX.new" quiet "$WINE64" wineboot --init &&
-    WINEPREFIX="$BOOTED_PREFIX.new" quiet "$WINESERVER" -w && mv "$BOOTED_PREFIX.new" "$BOOTED_PREFIX" || exit 1
+# Booting a new prefix now and then fails on a busy machine, in under a second: then it is tried
+# once more, and what Wine said is shown.
+boot() {
+  rm -rf "$BOOTED_PREFIX.new" && WINEPREFIX="$BOOTED_PREFIX.new" "$WINE64" wineboot --init >"$1" 2>&1 </dev/null &&
+    WINEPREFIX="$BOOTED_PREFIX.new" quiet "$WINESERVER" -w && mv "$BOOTED_PREFIX.new" "$BOOTED_PREFIX"
+}
+log=$(mktemp)
+if [ ! -d "$BOOTED_PREFIX" ] && ! boot "$log"; then
+  echo "booting a Wine prefix failed; once more. Wine said:" && cat "$log"
+  WINEPREFIX="$BOOTED_PREFIX.new" quiet "$WINESERVER" -k
+  boot "$log" || { cat "$log"; rm -f "$log"; exit 1; }
 fi
+rm -f "$log"
 # The copy links the booted prefix's files rather than writing them again (a gigabyte, which written
 # at once by the suites starting together slowed the disk enough for a Wine program to fail to
 # start): Wine rewrites only the registry's files in place, which get copies of their own.
