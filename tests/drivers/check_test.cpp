@@ -192,13 +192,12 @@ INSTANTIATE_TEST_SUITE_P(Table, Check, testing::ValuesIn(Cases()),
 int main(int argc, char** argv) {
   testing::InitGoogleTest(&argc, argv);
   std::string launcherWords;
-  for (int i = 1; i < argc; ++i) {
-    if (!TakeOption(argv[i], "--program", &program) &&
-        !TakeOption(argv[i], "--listing", &listing) && !TakeOption(argv[i], "--layers", &layers) &&
-        !TakeOption(argv[i], "--launcher", &launcherWords)) {
-      std::fprintf(stderr, "unknown option: %s\n", argv[i]);
-      return 2;
-    }
+  if (!TakeOptions(argc, argv,
+                   {{"--program", &program},
+                    {"--listing", &listing},
+                    {"--layers", &layers},
+                    {"--launcher", &launcherWords}})) {
+    return 2;
   }
   launcher = SplitWords(launcherWords);
   return RUN_ALL_TESTS();

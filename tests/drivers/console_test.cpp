@@ -256,21 +256,19 @@ TEST(ConsoleListingCalls, PassTheTabledValuesAndResolveThroughTheInstance) {
 int main(int argc, char** argv) {
   testing::InitGoogleTest(&argc, argv);
   std::string launcher;
-  for (int i = 1; i < argc; ++i) {
-    const std::string argument = argv[i];
-    if (argument == "--crlf") {
-      settings.crlf = true;
-    } else if (!TakeOption(argument, "--program", &settings.program) &&
-               !TakeOption(argument, "--program-beside-loader", &settings.programBesideLoader) &&
-               !TakeOption(argument, "--stand-in", &settings.standIn) &&
-               !TakeOption(argument, "--without-entry", &settings.withoutEntry) &&
-               !TakeOption(argument, "--not-a-library", &settings.notALibrary) &&
-               !TakeOption(argument, "--lazily-bound", &settings.lazilyBound) &&
-               !TakeOption(argument, "--launcher", &launcher)) {
-      std::fprintf(stderr, "unknown option: %s\n", argv[i]);
-      return 2;
-    }
+  std::string crlf;
+  if (!TakeOptions(argc, argv,
+                   {{"--crlf", &crlf},
+                    {"--program", &settings.program},
+                    {"--program-beside-loader", &settings.programBesideLoader},
+                    {"--stand-in", &settings.standIn},
+                    {"--without-entry", &settings.withoutEntry},
+                    {"--not-a-library", &settings.notALibrary},
+                    {"--lazily-bound", &settings.lazilyBound},
+                    {"--launcher", &launcher}})) {
+    return 2;
   }
+  settings.crlf = !crlf.empty();
   settings.launcher = SplitWords(launcher);
   return RUN_ALL_TESTS();
 }

@@ -80,11 +80,16 @@ std::vector<std::string> SplitWords(const std::string& text) {
   return {std::istream_iterator<std::string>(stream), std::istream_iterator<std::string>()};
 }
 
-bool TakeOption(const std::string& argument, const char* option, std::string* value) {
-  const std::string prefix = std::string(option) + "=";
-  if (argument.compare(0, prefix.size(), prefix) != 0) {
-    return false;
+bool TakeOptions(int argc, char** argv, const std::map<std::string, std::string*>& options) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string argument = argv[i];
+    const std::size_t equals = argument.find('=');
+    const auto option = options.find(argument.substr(0, equals));
+    if (option == options.end()) {
+      std::fprintf(stderr, "unknown option: %s\n", argv[i]);
+      return false;
+    }
+    *option->second = equals == std::string::npos ? "on" : argument.substr(equals + 1);
   }
-  *value = argument.substr(prefix.size());
   return true;
 }

@@ -1,6 +1,7 @@
 #ifndef MORVANTIQUELL_TESTS_PROGRAM_RUNNER_H
 #define MORVANTIQUELL_TESTS_PROGRAM_RUNNER_H
 
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -33,7 +34,8 @@ std::string MakeTemporaryFolder();
 // Splits on whitespace: a command line kept in one string.
 std::vector<std::string> SplitWords(const std::string& text);
 
-// Takes the value of OPTION=VALUE into `value`; false when the argument is not that option.
-bool TakeOption(const std::string& argument, const char* option, std::string* value);
+// Reads a driver's arguments: each NAME=VALUE, or NAME alone (value "on"), with NAME one of
+// `options`, whose value it takes. False, having said which, at the first that is none of them.
+bool TakeOptions(int argc, char** argv, const std::map<std::string, std::string*>& options);
 
 #endif

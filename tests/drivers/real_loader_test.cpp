@@ -245,13 +245,11 @@ TEST(RealLoader, ReportsCreationRefusedWithoutADriver) {
 int main(int argc, char** argv) {
   testing::InitGoogleTest(&argc, argv);
   std::string launcherWords;
-  for (int i = 1; i < argc; ++i) {
-    if (!TakeOption(argv[i], "--program", &program) &&
-        !TakeOption(argv[i], "--launcher", &launcherWords) &&
-        !TakeOption(argv[i], "--program-bits", &programBits)) {
-      std::fprintf(stderr, "unknown option: %s\n", argv[i]);
-      return 2;
-    }
+  if (!TakeOptions(argc, argv,
+                   {{"--program", &program},
+                    {"--launcher", &launcherWords},
+                    {"--program-bits", &programBits}})) {
+    return 2;
   }
   launcher = SplitWords(launcherWords);
   return RUN_ALL_TESTS();
