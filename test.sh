@@ -18,7 +18,7 @@ workflow() {
   local start=$SECONDS log="$logs/$1.log" result
   if cmake --workflow --preset "$1" >"$log" 2>&1; then
     result=passed
-  elif result=$(awk '/^CMake Error/ { error = 1; next } error && /^$/ { exit } error' "$log" |
+  elif result=$(awk '/^CMake Error/ { error = 1; next } error && (/^$/ || /^Call Stack/) { exit } error' "$log" |
     sed 's/^ *//' | paste -sd ' ' | grep -oE 'skipped: .*'); then
     :
   else

@@ -19,7 +19,7 @@ for preset in $(cmake --list-presets=package | sed -n 's/^  "\([^"]*\)".*/\1/p')
   if cmake --workflow --preset "$preset" --fresh >"$log" 2>&1; then
     find "build/$preset/packages" -maxdepth 1 -type f -exec cp {} "$out/" \;
     echo "made: $preset"
-  elif reason=$(awk '/^CMake Error/ { error = 1; next } error && /^$/ { exit } error' "$log" |
+  elif reason=$(awk '/^CMake Error/ { error = 1; next } error && (/^$/ || /^Call Stack/) { exit } error' "$log" |
     sed 's/^ *//' | paste -sd ' ' | grep -oE 'skipped: .*'); then
     echo "not made: $preset: ${reason#skipped: }"
   else

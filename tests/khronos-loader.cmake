@@ -23,8 +23,9 @@ include(ExternalProject)
 
 #   morvantiquell_khronos_loader(VERSION VARIANT FOLDER [CMAKE_ARGUMENT...])
 # Builds the loader of VERSION for the build's machine (an external project,
-# khronos_loader_VERSION_VARIANT), in MORVANTIQUELL_THIRD_PARTY_BUILDS beside the headers of its
-# version, so that another build folder, or this one wiped, finds it built. The target
+# khronos_loader_VERSION_VARIANT), with the headers of its version, in a folder of its own in
+# MORVANTIQUELL_THIRD_PARTY_BUILDS, so that this build folder wiped finds it built. Only one
+# preset builds a given machine's variant: builds that run side by side share no folder. The target
 # khronos_VERSION_VARIANT copies it into FOLDER under the loader's file name. Sets khronos_found
 # (whether the tarballs are there), khronos_missing (what says they are not) and
 # khronos_reads_settings in the caller.
@@ -39,16 +40,13 @@ function(morvantiquell_khronos_loader version variant folder)
     return()
   endif()
   set(khronos_found ON PARENT_SCOPE)
-  set(prefix "${MORVANTIQUELL_THIRD_PARTY_BUILDS}/khronos-${version}")
-  if(NOT TARGET khronos_headers_${version})
-    ExternalProject_Add(khronos_headers_${version}
-      URL "${MORVANTIQUELL_KHRONOS_SOURCES}/${headers}"
-      URL_HASH "SHA256=${headers_hash}"
-      DOWNLOAD_EXTRACT_TIMESTAMP ON
-      PREFIX "${prefix}/headers-build"
-      CMAKE_ARGS "-DCMAKE_INSTALL_PREFIX=${prefix}/headers")
-  endif()
-  set(build "${prefix}/${MORVANTIQUELL_ARCHITECTURE}-${variant}")
+  set(build "${MORVANTIQUELL_THIRD_PARTY_BUILDS}/khronos-${version}/${MORVANTIQUELL_ARCHITECTURE}-${variant}")
+  ExternalProject_Add(khronos_headers_${version}_${variant}
+    URL "${MORVANTIQUELL_KHRONOS_SOURCES}/${headers}"
+    URL_HASH "SHA256=${headers_hash}"
+    DOWNLOAD_EXTRACT_TIMESTAMP ON
+    PREFIX "${build}/headers-build"
+    CMAKE_ARGS "-DCMAKE_INSTALL_PREFIX=${build}/headers")
   ExternalProject_Add(khronos_loader_${version}_${variant}
     URL "${MORVANTIQUELL_KHRONOS_SOURCES}/${loader}"
     URL_HASH "SHA256=${loader_hash}"
@@ -59,10 +57,10 @@ function(morvantiquell_khronos_loader version variant folder)
                -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTS=OFF -DENABLE_WERROR=OFF
                "-DCMAKE_C_COMPILER_LAUNCHER=${CMAKE_C_COMPILER_LAUNCHER}"
                "-DCMAKE_CXX_COMPILER_LAUNCHER=${CMAKE_CXX_COMPILER_LAUNCHER}"
-               "-DVULKAN_HEADERS_INSTALL_DIR=${prefix}/headers" "-DCMAKE_PREFIX_PATH=${prefix}/headers"
-               "-DVulkanHeaders_DIR=${prefix}/headers/share/cmake/VulkanHeaders" ${ARGN}
+               "-DVULKAN_HEADERS_INSTALL_DIR=${build}/headers" "-DCMAKE_PREFIX_PATH=${build}/headers"
+               "-DVulkanHeaders_DIR=${build}/headers/share/cmake/VulkanHeaders" ${ARGN}
     INSTALL_COMMAND ""
-    DEPENDS khronos_headers_${version})
+    DEPENDS khronos_headers_${version}_${variant})
   add_custom_target(khronos_${version}_${variant} ALL
     COMMAND ${CMAKE_COMMAND} -E make_directory "${folder}"
     COMMAND ${CMAKE_COMMAND} -E copy "${build}/build/loader/${MORVANTIQUELL_LOADER_FILE_NAME}" "${folder}"
