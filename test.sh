@@ -40,7 +40,7 @@ if [ -s "$logs/failed" ]; then
     [ ! -f "$log" ] || tail -n 40 "$log"
     echo "FAILED: $step"
   done <"$logs/failed"
-  grep '^could not install' "$logs/install-deps" | sed 's/^/FAILED: /'
+  grep '^could not install' "$logs/install-deps" | sort -u | sed 's/^/FAILED: /'
   exit 1
 fi
 echo "all workflows passed"
