@@ -12,11 +12,16 @@ scripts/install-deps.sh test 2>&1 | tee "$logs/install-deps"
 [ "${PIPESTATUS[0]}" -eq 0 ] || echo "scripts/install-deps.sh test" >"$logs/failed"
 
 # Every clang-tidy finding stops the debug build here, a newer clang-tidy's too (CMakeLists.txt).
-export MORVANTIQUELL_CLANG_TIDY_ERRORS=1 CMAKE_BUILD_PARALLEL_LEVEL=$(nproc) logs
+# A build folder keeps the flags its first configuration took from the toolchain files (CMake reads
+# their *_INIT values into a new cache only): one kept from other toolchain files is configured afresh.
+toolchain=$(cat cmake/*.cmake | cksum)
+export MORVANTIQUELL_CLANG_TIDY_ERRORS=1 CMAKE_BUILD_PARALLEL_LEVEL=$(nproc) logs toolchain
 # A workflow that stops configuring with "skipped: WHY" (no cross compiler, say) is skipped.
 workflow() {
-  local start=$SECONDS log="$logs/$1.log" result
-  if cmake --workflow --preset "$1" >"$log" 2>&1; then
+  local start=$SECONDS log="$logs/$1.log" result fresh=() stamp="build/$1/toolchain-files"
+  [ ! -f "build/$1/CMakeCache.txt" ] || [ "$(cat "$stamp" 2>/dev/null)" = "$toolchain" ] || fresh=(--fresh)
+  mkdir -p "build/$1" && echo "$toolchain" >"$stamp"
+  if cmake --workflow --preset "$1" "${fresh[@]}" >"$log" 2>&1; then
     result=passed
   elif result=$(awk '/^CMake Error/ { error = 1; next } error && (/^$/ || /^Call Stack/) { exit } error' "$log" |
     sed 's/^ *//' | paste -sd ' ' | grep -oE 'skipped: .*'); then
