@@ -19,8 +19,6 @@ shipped=$(realpath "$4")
 unsafe=$(realpath "$5")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-wine_reg() { "$WINE64" reg "$@" /f >/dev/null 2>&1 </dev/null; }
-
 # Manifests live in C:\layers; a layer's library need not exist for it to be listed (or, for a
 # layer turned on, loaded: the loader passes over a library it cannot find beside the manifest).
 # Implicit layers name a variable that keeps them from being loaded into the instance.
@@ -32,10 +30,15 @@ manifest() { # FOLDER FILE NAME [implicit]
   printf '{"file_format_version":"1.0.0","layer":{"name":"%s","type":"GLOBAL","library_path":".\\\\absent.dll","api_version":"1.0.0","implementation_version":"1","description":"test layer"%s}}' \
     "$3" "$extra" >"$drive_c/$1/$2"
 }
-register() { # Implicit|Explicit FILE (in C:\layers) [VIEW]; Wine lists values by name
-  wine_reg add "HKLM\\Software\\Khronos\\Vulkan\\${1}Layers" /v "C:\\layers\\$2" /t REG_DWORD /d 0 \
-    "/reg:${3:-$view}"
+# The registry is edited through .reg files: one Wine start for each step, however many values.
+registry() { # VIEW: imports the .reg lines on standard input into registry view VIEW (32 or 64)
+  { printf 'Windows Registry Editor Version 5.00\n\n' && cat; } | sed 's/$/\r/' >"$drive_c/edit.reg"
+  "$WINE64" reg import 'C:\edit.reg' "/reg:$1" >/dev/null 2>&1 </dev/null
 }
+key() { printf '[%sHKEY_LOCAL_MACHINE\\Software\\Khronos\\Vulkan\\%s]\n' "${2:-}" "$1"; } # KEY [- to delete it]
+# Implicit|Explicit dword:00000000|- FILE...: the lines that register the files in C:\layers, or
+# (-) remove them. Wine lists values by name.
+layer_values() { key "$1Layers" && printf '"C:\\\\layers\\\\%s"='"$2"'\n' "${@:3}"; }
 
 failed=0
 compare() { # NAME FOLDER EXPECTED_NAMES [VARIABLE=VALUE ...]
@@ -89,22 +92,19 @@ check_case() { # NAME FOLDER EXPECTED_OUT EXPECTED_ERR EXPECTED_STATUS
   fi
 }
 layer() { printf 'VK_LAYER_MORVANTIQUELL_%s\t%s\n' "$@"; }
-unregister() { # Implicit|Explicit FILE (in C:\layers)
-  wine_reg delete "HKLM\\Software\\Khronos\\Vulkan\\${1}Layers" /v "C:\\layers\\$2" "/reg:$view"
-}
 mkdir -p "$drive_c/layers"
 cp "$shipped"/test_layer_*.dll "$drive_c/layers/"
 for behaviour in passes refuses missing dies hangs; do # (no test_layer_missing.dll)
   printf '{"file_format_version":"1.0.0","layer":{"name":"VK_LAYER_MORVANTIQUELL_%s","type":"GLOBAL","library_path":".\\\\test_layer_%s.dll","api_version":"1.0.0","implementation_version":"1","description":"test layer","disable_environment":{"MORVANTIQUELL_TEST_LAYER_OFF":"1"}}}' \
     "$behaviour" "$behaviour" >"$drive_c/layers/check-$behaviour.json"
-  register Explicit "check-$behaviour.json"
 done
+layer_values Explicit dword:00000000 check-{passes,refuses,missing,dies,hangs}.json | registry "$view"
 dies="dies: exception 0xC0000005 (EXCEPTION_ACCESS_VIOLATION)"
 check_case "each verdict" "$shipped" "$(layer dies "$dies"; layer hangs "no answer within 10 s"
   layer missing "fails: -6 (VK_ERROR_LAYER_NOT_PRESENT)"; layer passes loads
   layer refuses "fails: -3 (VK_ERROR_INITIALIZATION_FAILED)"; printf '(plain instance)\tloads')" "" 1
-for behaviour in refuses missing hangs dies; do unregister Explicit "check-$behaviour.json"; done
-register Implicit check-dies.json
+{ layer_values Explicit - check-{refuses,missing,hangs,dies}.json && layer_values Implicit dword:00000000 check-dies.json; } |
+  registry "$view"
 turn_off=$(printf '(turn it off, %s)\t%s\n' sh "export VK_LOADER_LAYERS_DISABLE='VK_LAYER_MORVANTIQUELL_dies'" \
   cmd 'set "VK_LOADER_LAYERS_DISABLE=VK_LAYER_MORVANTIQUELL_dies"' \
   PowerShell "\$env:VK_LOADER_LAYERS_DISABLE = 'VK_LAYER_MORVANTIQUELL_dies'")
@@ -113,15 +113,13 @@ check_case "a dying implicit layer is named (a loader that reads VK_LOADER_LAYER
 check_case "a dying implicit layer, which the loader as Windows ships it will not leave out" "$shipped" \
   "$(layer dies "$dies"; layer passes "$dies"; printf '(plain instance)\t%s' "$dies")" \
   "loader $version ignores VK_LOADER_LAYERS_DISABLE here (a Windows loader does in an elevated process), so no layer is named for the plain instance" 1
-unregister Implicit check-dies.json
-unregister Explicit check-passes.json
 
 manifest layers a.json VK_LAYER_MORVANTIQUELL_implicit implicit
 manifest layers b.json VK_LAYER_MORVANTIQUELL_explicit
 manifest layers c.json VK_LAYER_MORVANTIQUELL_explicit
 manifest layers d.json "$long"
-register Implicit a.json
-for file in b.json c.json d.json; do register Explicit "$file"; done
+{ layer_values Implicit - check-dies.json && layer_values Explicit - check-passes.json &&
+  layer_values Implicit dword:00000000 a.json && layer_values Explicit dword:00000000 b.json c.json d.json; } | registry "$view"
 registered=$'VK_LAYER_MORVANTIQUELL_implicit\n'"$explicit$long_listed"
 compare "implicit and explicit layers in HKLM, a duplicate, a 255-byte name" "$shipped" "$registered" \
   MORVANTIQUELL_TEST_NO_IMPLICIT=1
@@ -142,8 +140,7 @@ compare "VK_LOADER_LAYERS_DISABLE removes what it names" "$unsafe" \
 # A loader that reads no such file lists what it lists without one.
 manifest settings first.json VK_LAYER_MORVANTIQUELL_settings_first
 manifest settings last.json VK_LAYER_MORVANTIQUELL_settings_last
-wine_reg add 'HKLM\Software\Khronos\Vulkan\LoaderSettings' /v 'C:\settings\vk_loader_settings.json' \
-  /t REG_DWORD /d 0 "/reg:$view"
+{ key LoaderSettings && echo '"C:\\settings\\vk_loader_settings.json"=dword:00000000'; } | registry "$view"
 layer() { # CONTROL NAME FILE: one entry of the settings file's layers
   printf '{"control":"%s","name":"%s","path":"C:\\\\%s","treat_as_implicit_manifest":false},' "$@"
 }
@@ -166,17 +163,17 @@ settings_case "leaves the rest to unordered_layer_location" \
   $'VK_LAYER_MORVANTIQUELL_settings_first\n'"$registered"$'\nVK_LAYER_MORVANTIQUELL_settings_last' \
   "$(layer on VK_LAYER_MORVANTIQUELL_settings_first 'settings\\first.json')" "$unordered" \
   "$(layer on VK_LAYER_MORVANTIQUELL_settings_last 'settings\\last.json')"
-wine_reg delete 'HKLM\Software\Khronos\Vulkan\LoaderSettings' "/reg:$view"
 
 # A layer registered for the programs of the other word size is not theirs to see.
 manifest layers v32.json VK_LAYER_MORVANTIQUELL_32_bit_view
 manifest layers v64.json VK_LAYER_MORVANTIQUELL_64_bit_view
-register Explicit v32.json 32
-register Explicit v64.json 64
+{ key LoaderSettings - && layer_values Explicit dword:00000000 "v$view.json"; } | registry "$view"
+other_view=$((96 - view))
+layer_values Explicit dword:00000000 "v$other_view.json" | registry "$other_view"
 compare "a layer in each registry view: the $view-bit program lists only its own" "$shipped" \
   "$registered"$'\n'"VK_LAYER_MORVANTIQUELL_${view}_bit_view" MORVANTIQUELL_TEST_NO_IMPLICIT=1
 
-wine_reg delete 'HKLM\Software\Khronos\Vulkan\Drivers' "/reg:$view"
+key Drivers - | registry "$view"
 "$WINE" "$shipped/morvantiquell.exe" >"$work/out" 2>"$work/err"
 status=$?
 if [ "$status" -eq 1 ] && [ ! -s "$work/out" ] &&
