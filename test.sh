@@ -11,10 +11,10 @@ trap 'rm -rf "$logs"' EXIT
 scripts/install-deps.sh test 2>&1 | tee "$logs/install-deps"
 [ "${PIPESTATUS[0]}" -eq 0 ] || echo "scripts/install-deps.sh test" >"$logs/failed"
 
-# Every clang-tidy finding stops the debug build here, a newer clang-tidy's too (CMakeLists.txt).
 # A build folder keeps the flags its first configuration took from the toolchain files (CMake reads
 # their *_INIT values into a new cache only): one kept from other toolchain files is configured afresh.
 toolchain=$(cat cmake/*.cmake | cksum)
+# Every clang-tidy finding stops the debug build here, a newer clang-tidy's too (CMakeLists.txt).
 export MORVANTIQUELL_CLANG_TIDY_ERRORS=1 CMAKE_BUILD_PARALLEL_LEVEL=$(nproc) logs toolchain
 # A workflow that stops configuring with "skipped: WHY" (no cross compiler, say) is skipped.
 workflow() {
