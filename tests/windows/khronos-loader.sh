@@ -163,11 +163,12 @@ settings_case "leaves the rest to unordered_layer_location" \
   $'VK_LAYER_MORVANTIQUELL_settings_first\n'"$registered"$'\nVK_LAYER_MORVANTIQUELL_settings_last' \
   "$(layer on VK_LAYER_MORVANTIQUELL_settings_first 'settings\\first.json')" "$unordered" \
   "$(layer on VK_LAYER_MORVANTIQUELL_settings_last 'settings\\last.json')"
+key LoaderSettings - | registry "$view"
 
 # A layer registered for the programs of the other word size is not theirs to see.
 manifest layers v32.json VK_LAYER_MORVANTIQUELL_32_bit_view
 manifest layers v64.json VK_LAYER_MORVANTIQUELL_64_bit_view
-{ key LoaderSettings - && layer_values Explicit dword:00000000 "v$view.json"; } | registry "$view"
+layer_values Explicit dword:00000000 "v$view.json" | registry "$view"
 other_view=$((96 - view))
 layer_values Explicit dword:00000000 "v$other_view.json" | registry "$other_view"
 compare "a layer in each registry view: the $view-bit program lists only its own" "$shipped" \
