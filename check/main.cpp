@@ -1,13 +1,12 @@
 // morvantiquell-check: for each Vulkan instance layer the loader lists, whether it loads; and
-// where no Vulkan instance survives, which layer kills it and how to turn that layer off.
+// where no Vulkan instance survives, which layers kill it and how to turn them off.
 //
-// Every trial runs in a child process, this program started again with an internal argument, so
-// that a layer that crashes or hangs costs that trial and not the check. Its standard output
-// carries the verdicts only; what the children, the layers and a crash handler write stays out
-// of it. Like the listing program it uses C's streams and the C heap, and so needs nothing of
-// the C++ runtime: the release files run on every C library since glibc 2.17.
+// Every trial runs in a child process (trial.h), so that a layer that crashes or hangs costs that
+// trial and not the check. Its standard output carries the verdicts only; what the children, the
+// layers and a crash handler write stays out of it. Like the listing program it uses C's streams
+// and the C heap, and so needs nothing of the C++ runtime: the release files run on every C
+// library since glibc 2.17.
 
-#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -23,8 +22,8 @@ constexpr const char* kUsage =
     "Tries each Vulkan instance layer the loader lists, each in a process of its own, and\n"
     "prints one line per layer: its name, a tab and whether it loads, fails (with the\n"
     "VkResult), dies (with the signal or exception) or gives no answer in time. Then the plain\n"
-    "instance, as every Vulkan program makes it, and where a layer kills that, the setting\n"
-    "that turns the layer off.\n"
+    "instance, as every Vulkan program makes it, and where layers kill that, the setting\n"
+    "that turns them off.\n"
     "\n"
     "  --timeout SECONDS  how long one trial may take (default 10)\n"
     "  --verbose          also pass on what each trial writes to standard error (the loader's\n"
@@ -38,119 +37,30 @@ constexpr const char* kUsage =
 constexpr const char* kDisableVariable = "VK_LOADER_LAYERS_DISABLE";
 // The first loader that reads that variable.
 constexpr std::uint32_t kFirstDisablingLoader = VK_MAKE_API_VERSION(0, 1, 3, 234);
-constexpr std::size_t kNameSize = sizeof(VkLayerProperties::layerName);
-
-bool StartsWith(const char* text, const char* prefix) {
-  return std::strncmp(text, prefix, std::strlen(prefix)) == 0;
-}
-
-// A name field's text: up to its terminator, and never past its 256 bytes.
-std::size_t NameLength(const char* name) {
-  const void* end = std::memchr(name, '\0', kNameSize);
-  return end != nullptr ? static_cast<std::size_t>(static_cast<const char*>(end) - name)
-                        : kNameSize;
-}
-
-// ---- A trial, in the child.
-//
-// A child's answer is a run of fields, each ended by a NUL, the first naming what it holds:
-//   names VERSION NAME...  the layers the loader lists, and its version
-//   result CODE            what vkCreateInstance returned
-//   kept                   the layer to be turned off is still listed: the loader ignores that
-//   report LINE            the trial failed, as the line says
-// Its arguments: --trial=names or --trial=instance, then --layer=HEX to enable a layer and
-// --disable=HEX to turn one off, the names in hexadecimal, which no system's quoting changes.
-
-void WriteField(std::FILE* channel, const char* field, std::size_t size) {
-  std::fwrite(field, 1, size, channel);
-  std::fputc('\0', channel);
-}
-
-void WriteField(std::FILE* channel, const char* field) {
-  WriteField(channel, field, std::strlen(field));
-}
-
-void ReportToChannel(void* context, const char* message) {
-  auto* channel = static_cast<std::FILE*>(context);
-  WriteField(channel, "report");
-  WriteField(channel, message);
-}
-
-// Hexadecimal pairs back to bytes, into a block of kNameSize bytes (the rest zero).
-void Unhex(const char* hex, char* name) {
-  std::memset(name, 0, kNameSize + 1);
-  for (std::size_t i = 0; i < kNameSize && hex[2 * i] != '\0' && hex[(2 * i) + 1] != '\0'; ++i) {
-    const char pair[] = {hex[2 * i], hex[(2 * i) + 1], '\0'};
-    name[i] = static_cast<char>(std::strtol(pair, nullptr, 16));
-  }
-}
-
-int Trial(int count, char** arguments) {
-  std::FILE* channel = platform::TakeTrialChannel();
-  if (channel == nullptr) {
-    return EXIT_FAILURE;
-  }
-  const loader::Reporter reporter{ReportToChannel, channel};
-  char layer[kNameSize + 1] = "";
-  char disabled[kNameSize + 1] = "";
-  for (int i = 1; i < count; ++i) {
-    if (StartsWith(arguments[i], "--layer=")) {
-      Unhex(arguments[i] + std::strlen("--layer="), layer);
-    } else if (StartsWith(arguments[i], "--disable=")) {
-      Unhex(arguments[i] + std::strlen("--disable="), disabled);
-    }
-  }
-  if (disabled[0] != '\0') {
-    platform::SetEnvironment(kDisableVariable, disabled);
-  }
-  const bool names = std::strcmp(arguments[0], "--trial=names") == 0;
-  trial::LayerNames listed{};
-  VkResult result = VK_SUCCESS;
-  if ((names || disabled[0] != '\0') && !trial::ReadLayerNames(&listed, reporter)) {
-    // The report is the answer.
-  } else if (names) {
-    char version[16];
-    std::snprintf(version, sizeof version, "%lu", static_cast<unsigned long>(listed.loaderVersion));
-    WriteField(channel, "names");
-    WriteField(channel, version);
-    for (std::uint32_t i = 0; i < listed.count; ++i) {
-      WriteField(channel, listed.layers[i].layerName, NameLength(listed.layers[i].layerName));
-    }
-  } else if (std::any_of(listed.layers, listed.layers + listed.count,
-                         [&](const VkLayerProperties& properties) {
-                           return std::strncmp(properties.layerName, disabled, kNameSize) == 0;
-                         })) {
-    WriteField(channel, "kept");
-  } else if (trial::TryInstance(layer[0] != '\0' ? layer : nullptr, &result, reporter)) {
-    char code[16];
-    std::snprintf(code, sizeof code, "%d", static_cast<int>(result));
-    WriteField(channel, "result");
-    WriteField(channel, code);
-  }
-  std::free(listed.layers);
-  return std::fclose(channel) == 0 ? EXIT_SUCCESS : EXIT_FAILURE;
-}
-
-// ---- The check, in the parent.
 
 struct Settings {
   double seconds;
   const char* secondsText;
   bool verbose;
+  const char* disabled;  // what the user's own environment turns off, or null
 };
 
-// A verdict, as printed: "loads", "fails: -6 (VK_ERROR_LAYER_NOT_PRESENT)", "dies: signal 11
-// (SIGSEGV)", "no answer within 10 s"; and "kept" from a trial whose loader ignored the layer to
-// be turned off.
+// How a trial ended: what happened and its code, printed by PrintVerdict alone.
 struct Verdict {
-  char text[128];
+  enum Kind { kLoads, kFails, kEnded, kTimedOut } kind;
+  platform::ChildEnd end;  // kEnded: how the child ended
+  long long code;          // kFails: the VkResult; kEnded: the signal, exception or exit status
 };
 
-bool Loads(const Verdict& verdict) { return std::strcmp(verdict.text, "loads") == 0; }
+bool Loads(const Verdict& verdict) { return verdict.kind == Verdict::kLoads; }
 
-const char* ResultName(long code) {
+bool Same(const Verdict& a, const Verdict& b) {
+  return a.kind == b.kind && a.end == b.end && a.code == b.code;
+}
+
+const char* ResultName(long long code) {
   struct Named {
-    long code;
+    long long code;
     const char* name;
   };
   static const Named kResults[] = {
@@ -176,139 +86,161 @@ const char* ResultName(long code) {
   return nullptr;
 }
 
-// A trial's answer, split at its NULs: each field points into the text. Both from malloc.
-struct Answer {
-  char* text;
-  const char** fields;
-  std::size_t count;
-};
-
-void FreeAnswer(Answer* answer) {
-  std::free(static_cast<void*>(answer->fields));
-  std::free(answer->text);
-  *answer = Answer{};
+// "loads", "fails: -6 (VK_ERROR_LAYER_NOT_PRESENT)", "dies: signal 11 (SIGSEGV)", "dies: exit
+// status 3", "no answer within 10 s".
+void PrintVerdict(std::FILE* stream, const Settings& settings, const Verdict& verdict) {
+  const char* name = ResultName(verdict.code);
+  char end[96];
+  switch (verdict.kind) {
+    case Verdict::kLoads:
+      std::fputs("loads", stream);
+      break;
+    case Verdict::kFails:
+      std::fprintf(stream, "fails: %lld%s%s%s", verdict.code, name != nullptr ? " (" : "",
+                   name != nullptr ? name : "", name != nullptr ? ")" : "");
+      break;
+    case Verdict::kEnded:
+      platform::DescribeEnd(verdict.end, static_cast<unsigned long>(verdict.code), end, sizeof end);
+      std::fprintf(stream, "dies: %s", end);
+      break;
+    case Verdict::kTimedOut:
+      std::fprintf(stream, "no answer within %s s", settings.secondsText);
+      break;
+  }
 }
 
-// Runs one trial in a child, and gives its answer, or where it gave none, how it ended as a
-// verdict. False, after a line on standard error, where no child can be started.
-bool RunTrial(const Settings& settings, int count, char** arguments, Answer* answer,
-              Verdict* ended) {
+// What the loader is to turn off in the trials from here on: the user's own list, and then
+// `names` (null for none).
+void TurnOff(const Settings& settings, const char* names) {
+  if (names == nullptr || settings.disabled == nullptr) {
+    platform::SetEnvironment(kDisableVariable, names != nullptr ? names : settings.disabled);
+    return;
+  }
+  const std::size_t size = std::strlen(settings.disabled) + std::strlen(names) + 2;
+  char* both = static_cast<char*>(std::malloc(size));
+  if (both != nullptr) {
+    std::snprintf(both, size, "%s,%s", settings.disabled, names);
+  }
+  platform::SetEnvironment(kDisableVariable, both != nullptr ? both : names);
+  std::free(both);
+}
+
+// Runs one trial with `disabled` turned off, and reads its answer; where it gave none, how it
+// ended is `*ended`. False, after a line on standard error, where no child can be started, the
+// trial reports a failure (the loader broke since the names were read), or memory runs out.
+bool RunTrial(const Settings& settings, bool instance, const char* layer, const char* disabled,
+              trial::Answer* answer, Verdict* ended) {
+  trial::Arguments arguments{};
+  trial::MakeArguments(instance, layer, &arguments);
+  TurnOff(settings, disabled);
   if (settings.verbose) {
     std::fflush(stdout);
     std::fprintf(stderr, "== morvantiquell-check");
-    for (int i = 0; i < count; ++i) {
-      std::fprintf(stderr, " %s", arguments[i]);
+    for (int i = 0; i < arguments.count; ++i) {
+      std::fprintf(stderr, " %s", arguments.values[i]);
     }
-    std::fprintf(stderr, "\n");
+    if (disabled != nullptr) {
+      std::fprintf(stderr, " (%s=%s)", kDisableVariable, disabled);
+    }
+    std::fputc('\n', stderr);
     std::fflush(stderr);
   }
-  const platform::ChildResult child =
-      platform::RunThisProgram(count, arguments, settings.seconds, settings.verbose, Trial);
-  *answer = Answer{child.answer, nullptr, 0};
-  ended->text[0] = '\0';
-  switch (child.end) {
-    case platform::ChildEnd::kNotStarted:
-      platform::DescribeError(child.code, ended->text, sizeof ended->text);
-      std::fprintf(stderr, "failed to start a trial: %s\n", ended->text);
-      return false;
-    case platform::ChildEnd::kTimedOut:
-      std::snprintf(ended->text, sizeof ended->text, "no answer within %s s", settings.secondsText);
-      return true;
-    case platform::ChildEnd::kDied:
-      std::snprintf(ended->text, sizeof ended->text, "dies: ");
-      platform::DescribeDeath(child.code, ended->text + 6, sizeof ended->text - 6);
-      return true;
-    case platform::ChildEnd::kExited:
-      break;
+  const platform::ChildResult child = platform::RunThisProgram(arguments.count, arguments.values,
+                                                               settings.seconds, settings.verbose);
+  if (child.end == platform::ChildEnd::kTimedOut) {
+    *ended = Verdict{Verdict::kTimedOut, child.end, 0};
+  } else {
+    *ended = Verdict{Verdict::kEnded, child.end, static_cast<long long>(child.code)};
   }
-  const auto fields =
-      static_cast<std::size_t>(std::count(child.answer, child.answer + child.answerSize, '\0'));
-  answer->fields = static_cast<const char**>(std::malloc((fields + 1) * sizeof(const char*)));
-  if (answer->fields == nullptr) {
+  // An answer counts only from a child that ended by itself with status 0: one that exits
+  // without answering (a layer that calls exit) has not answered.
+  const bool answered = child.end == platform::ChildEnd::kExited && child.code == 0;
+  if (!trial::ReadAnswer(answered ? child.answer : nullptr, answered ? child.answerSize : 0,
+                         answer)) {
     std::fputs("failed to allocate memory for a trial's answer\n", stderr);
     return false;
   }
-  for (std::size_t at = 0; answer->count < fields; ++answer->count) {
-    answer->fields[answer->count] = child.answer + at;
-    at += std::strlen(child.answer + at) + 1;
+  if (!answered) {
+    std::free(child.answer);
   }
-  if (child.code != 0 || answer->count == 0) {
-    // It ended by itself without answering (a layer that calls exit, say).
-    answer->count = 0;
-    std::snprintf(ended->text, sizeof ended->text, "dies: exit status %lu", child.code);
+  if (child.end == platform::ChildEnd::kNotStarted) {
+    char error[128];
+    platform::DescribeError(child.code, error, sizeof error);
+    std::fprintf(stderr, "failed to start a trial: %s\n", error);
+    return false;
+  }
+  if (answer->kind == trial::Answer::kReport) {
+    std::fprintf(stderr, "%s\n", answer->line);
+    trial::FreeAnswer(answer);
+    return false;
   }
   return true;
 }
 
-// A name as the child's argument: the prefix, then each byte in hexadecimal.
-void HexArgument(const char* prefix, const char* name, char* argument) {
-  char* at = argument + std::sprintf(argument, "%s", prefix);
-  for (const char* c = name; *c != '\0'; ++c) {
-    at += std::sprintf(at, "%02x", static_cast<unsigned>(static_cast<unsigned char>(*c)));
-  }
-}
-
-// What the instance trial with `layer` enabled and `disabled` turned off (either may be null)
-// says. False after a line on standard error (no child could be started, or the loader broke
-// since the names were read).
+// The verdict of the instance with `layer` enabled (null for none) and `disabled` turned off.
+// False after a line on standard error.
 bool InstanceVerdict(const Settings& settings, const char* layer, const char* disabled,
                      Verdict* verdict) {
-  char trial[] = "--trial=instance";
-  char enable[16 + (2 * kNameSize)];
-  char disable[16 + (2 * kNameSize)];
-  char* arguments[3] = {trial};
-  int count = 1;
-  if (layer != nullptr) {
-    HexArgument("--layer=", layer, enable);
-    arguments[count++] = enable;
+  trial::Answer answer{};
+  if (!RunTrial(settings, true, layer, disabled, &answer, verdict)) {
+    return false;
   }
-  if (disabled != nullptr) {
-    HexArgument("--disable=", disabled, disable);
-    arguments[count++] = disable;
+  if (answer.kind == trial::Answer::kResult) {
+    *verdict = Verdict{answer.result == VK_SUCCESS ? Verdict::kLoads : Verdict::kFails,
+                       platform::ChildEnd::kExited, static_cast<long long>(answer.result)};
   }
-  Answer answer{};
-  bool given = RunTrial(settings, count, arguments, &answer, verdict);
-  if (!given || answer.count == 0) {
-    // How it ended is the verdict.
-  } else if (std::strcmp(answer.fields[0], "result") == 0 && answer.count == 2) {
-    const long code = std::strtol(answer.fields[1], nullptr, 10);
-    const char* name = ResultName(code);
-    if (code == VK_SUCCESS) {
-      std::snprintf(verdict->text, sizeof verdict->text, "loads");
-    } else {
-      std::snprintf(verdict->text, sizeof verdict->text, "fails: %ld%s%s%s", code,
-                    name != nullptr ? " (" : "", name != nullptr ? name : "",
-                    name != nullptr ? ")" : "");
-    }
-  } else if (std::strcmp(answer.fields[0], "kept") == 0) {
-    std::snprintf(verdict->text, sizeof verdict->text, "kept");
-  } else {
-    std::fprintf(stderr, "%s\n", answer.count > 1 ? answer.fields[1] : answer.fields[0]);
-    given = false;
-  }
-  FreeAnswer(&answer);
-  return given;
+  trial::FreeAnswer(&answer);
+  return true;
 }
 
-// The layers the loader lists, in an answer whose fields from the third on are their names,
-// and the loader's version. False after a line on standard error.
-bool ReadNames(const Settings& settings, Answer* names, std::uint32_t* loaderVersion) {
-  char trial[] = "--trial=names";
-  char* arguments[] = {trial};
+// The layers the loader lists with `disabled` turned off, and its version. False after a line on
+// standard error.
+bool ReadNames(const Settings& settings, const char* disabled, trial::Answer* names) {
   Verdict ended{};
-  if (!RunTrial(settings, 1, arguments, names, &ended)) {
+  if (!RunTrial(settings, false, nullptr, disabled, names, &ended)) {
     return false;
   }
-  if (names->count == 0) {
-    std::fprintf(stderr, "listing the layers: %s\n", ended.text);
+  if (names->kind != trial::Answer::kNames) {
+    trial::FreeAnswer(names);
+    std::fputs("listing the layers: ", stderr);
+    PrintVerdict(stderr, settings, ended);
+    std::fputc('\n', stderr);
     return false;
   }
-  if (std::strcmp(names->fields[0], "names") != 0 || names->count < 2) {
-    std::fprintf(stderr, "%s\n", names->count > 1 ? names->fields[1] : names->fields[0]);
-    return false;
-  }
-  *loaderVersion = static_cast<std::uint32_t>(std::strtoul(names->fields[1], nullptr, 10));
   return true;
+}
+
+bool Listed(const char* name, const char* const* names, std::size_t count) {
+  for (std::size_t i = 0; i < count; ++i) {
+    if (std::strcmp(names[i], name) == 0) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// The layers of `names` that `chosen` marks, comma-separated, from malloc; null where none is,
+// or where memory runs out (`*failed`).
+char* Join(const char* const* names, const bool* chosen, std::size_t count, bool* failed) {
+  std::size_t size = 1;
+  for (std::size_t i = 0; i < count; ++i) {
+    size += chosen[i] ? std::strlen(names[i]) + 1 : 0;
+  }
+  char* joined = size > 1 ? static_cast<char*>(std::malloc(size)) : nullptr;
+  *failed = size > 1 && joined == nullptr;
+  std::size_t at = 0;
+  for (std::size_t i = 0; joined != nullptr && i < count; ++i) {
+    if (chosen[i]) {
+      const std::size_t length = std::strlen(names[i]);
+      std::memcpy(joined + at, names[i], length);
+      at += length;
+      joined[at++] = ',';
+    }
+  }
+  if (joined != nullptr) {
+    joined[at - 1] = '\0';
+  }
+  return joined;
 }
 
 void PrintVersion(std::uint32_t version) {
@@ -326,109 +258,203 @@ void PrintWithQuotes(const char* text, const char* quote) {
   }
 }
 
-// The settings that turn the layer off, for sh, cmd and PowerShell, each quoted for its shell.
-void PrintTurnOff(const char* layer) {
+// The setting that turns the culprits off (after what the user already turns off), for sh, cmd
+// and PowerShell, each quoted for its shell.
+void PrintTurnOff(const Settings& settings, const char* culprits) {
+  const char* before = settings.disabled != nullptr ? settings.disabled : "";
+  const char* comma = settings.disabled != nullptr ? "," : "";
   std::printf("(turn it off, sh)\texport %s='", kDisableVariable);
-  PrintWithQuotes(layer, "'\\''");
-  std::printf("'\n(turn it off, cmd)\tset \"%s=%s\"\n", kDisableVariable, layer);
+  PrintWithQuotes(before, "'\\''");
+  std::fputs(comma, stdout);
+  PrintWithQuotes(culprits, "'\\''");
+  std::printf("'\n(turn it off, cmd)\tset \"%s=%s%s%s\"\n", kDisableVariable, before, comma,
+              culprits);
   std::printf("(turn it off, PowerShell)\t$env:%s = '", kDisableVariable);
-  PrintWithQuotes(layer, "''");
+  PrintWithQuotes(before, "''");
+  std::fputs(comma, stdout);
+  PrintWithQuotes(culprits, "''");
   std::puts("'");
 }
 
-// The plain instance, and where it does not survive, the layer whose removal lets it, which is
-// null where none does. False after a line on standard error.
-bool FindCulprit(const Settings& settings, std::uint32_t loaderVersion, const char* const* layers,
-                 std::size_t count, Verdict* plain, const char** culprit) {
-  *culprit = nullptr;
-  if (!InstanceVerdict(settings, nullptr, nullptr, plain)) {
+// The layers listed, each name once, and what the search found.
+struct Layers {
+  const char* const* names;  // in the loader's order, a name the loader lists twice once
+  std::size_t count;
+  bool* culprit;    // for each name: turning it off is needed for the plain instance to live
+  bool canTurnOff;  // the loader turns layers off where the check asks it to
+  std::uint32_t loaderVersion;
+};
+
+// Where the plain instance does not survive: whether layers are to blame at all (the plain
+// instance with every implicit layer turned off), and if so, a smallest set of them whose removal
+// lets it survive, each member needed. False after a line on standard error: not a layer's doing,
+// or the check failed.
+bool FindCulprits(const Settings& settings, const Verdict& plain, Layers* layers) {
+  trial::Answer left{};
+  if (layers->loaderVersion < kFirstDisablingLoader) {
+    PrintVersion(layers->loaderVersion);
+    std::fprintf(stderr,
+                 " cannot turn layers off: %s came in loader 1.3.234, so no layer is named for the "
+                 "plain instance\n",
+                 kDisableVariable);
+    layers->canTurnOff = false;
+    return true;
+  }
+  if (!ReadNames(settings, "~all~", &left)) {
     return false;
   }
-  if (!Loads(*plain) && loaderVersion < kFirstDisablingLoader) {
-    PrintVersion(loaderVersion);
+  layers->canTurnOff = left.count == 0;
+  trial::FreeAnswer(&left);
+  if (!layers->canTurnOff) {
+    PrintVersion(layers->loaderVersion);
     std::fprintf(stderr,
-                 " cannot turn one layer off: %s came in loader 1.3.234, so no layer is named for "
-                 "the plain instance\n",
+                 " ignores %s here (a Windows loader does in an elevated process), so no layer "
+                 "is named for the plain instance\n",
                  kDisableVariable);
     return true;
   }
-  for (std::size_t i = 0; i < count && !Loads(*plain) && *culprit == nullptr; ++i) {
-    Verdict without{};
-    if (!InstanceVerdict(settings, nullptr, layers[i], &without)) {
+  // The implicit layers are those the loader no longer lists with them turned off; they are all
+  // culprits until shown otherwise.
+  if (!ReadNames(settings, "~implicit~", &left)) {
+    return false;
+  }
+  std::size_t implicit = 0;
+  for (std::size_t i = 0; i < layers->count; ++i) {
+    layers->culprit[i] = !Listed(layers->names[i], left.names, left.count);
+    implicit += layers->culprit[i] ? 1 : 0;
+  }
+  trial::FreeAnswer(&left);
+  Verdict verdict = plain;
+  if (implicit > 0 && !InstanceVerdict(settings, nullptr, "~implicit~", &verdict)) {
+    return false;
+  }
+  if (!Loads(verdict)) {
+    if (verdict.kind == Verdict::kFails) {
+      // Not a layer's doing: no driver, say. The listing program says the same.
+      std::fprintf(stderr, "vkCreateInstance failed with error code '%lld'\n", verdict.code);
+    } else {
+      std::fputs(
+          "no Vulkan instance survives with every implicit layer turned off, so no layer "
+          "is to blame: ",
+          stderr);
+      PrintVerdict(stderr, settings, verdict);
+      std::fputc('\n', stderr);
+    }
+    return false;
+  }
+  // Each in turn back on: where the instance still survives, it is not needed. The last one left
+  // is needed without a trial: with it back on, nothing is turned off, as in the plain instance.
+  for (std::size_t i = 0; i < layers->count; ++i) {
+    if (!layers->culprit[i] || --implicit == 0) {
+      continue;
+    }
+    layers->culprit[i] = false;
+    bool failed = false;
+    char* rest = Join(layers->names, layers->culprit, layers->count, &failed);
+    const bool tried = !failed && InstanceVerdict(settings, nullptr, rest, &verdict);
+    std::free(rest);
+    if (!tried) {
+      if (failed) {
+        std::fputs("failed to allocate memory for the layers to turn off\n", stderr);
+      }
       return false;
     }
-    if (std::strcmp(without.text, "kept") == 0) {
-      PrintVersion(loaderVersion);
-      std::fprintf(stderr,
-                   " ignores %s here (a Windows loader does in an elevated process), so no layer "
-                   "is named for the plain instance\n",
-                   kDisableVariable);
-      break;
-    }
-    if (Loads(without)) {
-      *culprit = layers[i];
-    }
+    layers->culprit[i] = !Loads(verdict);
+    implicit += layers->culprit[i] ? 1 : 0;
   }
   return true;
 }
 
-// Each layer on its own, with the one that kills the plain instance turned off, so that it does
-// not kill them all; that one's own verdict is the plain instance's. A name the loader lists
-// twice is tried once. Prints each layer's line as it is known, then the plain instance's.
-int Judge(const Settings& settings, std::uint32_t loaderVersion, const char* const* layers,
-          std::size_t count) {
-  Verdict plain{};
-  const char* culprit = nullptr;
-  if (!FindCulprit(settings, loaderVersion, layers, count, &plain, &culprit)) {
-    return EXIT_FAILURE;
-  }
-  if (culprit == nullptr && StartsWith(plain.text, "fails: ")) {
-    // Not a layer's doing: no driver, say. The listing program says the same.
-    std::fprintf(stderr, "vkCreateInstance failed with error code '%ld'\n",
-                 std::strtol(plain.text + std::strlen("fails: "), nullptr, 10));
-    return EXIT_FAILURE;
-  }
-  auto* verdicts = static_cast<Verdict*>(std::calloc(count + 1, sizeof(Verdict)));
-  if (verdicts == nullptr) {
+// Each layer enabled on its own, with the culprits turned off (but itself), so that its line is
+// its own verdict; then the plain instance's, and the setting that turns the culprits off. A name
+// the loader lists twice is tried once. Each line is printed as it is known.
+int Judge(const Settings& settings, const trial::Answer& listed) {
+  Layers layers{nullptr, 0, nullptr, true, listed.loaderVersion};
+  auto* names = static_cast<const char**>(std::calloc(listed.count + 1, sizeof(char*)));
+  auto* unique = static_cast<std::size_t*>(std::calloc(listed.count + 1, sizeof(std::size_t)));
+  layers.culprit = static_cast<bool*>(std::calloc(listed.count + 1, sizeof(bool)));
+  auto* verdicts = static_cast<Verdict*>(std::calloc(listed.count + 1, sizeof(Verdict)));
+  bool judged =
+      names != nullptr && unique != nullptr && layers.culprit != nullptr && verdicts != nullptr;
+  if (!judged) {
     std::fputs("failed to allocate memory for the verdicts\n", stderr);
-    return EXIT_FAILURE;
+  }
+  // Each listed name's place among the names once each.
+  for (std::size_t i = 0; judged && i < listed.count; ++i) {
+    std::size_t at = 0;
+    while (at < layers.count && std::strcmp(names[at], listed.names[i]) != 0) {
+      ++at;
+    }
+    names[at] = listed.names[i];
+    layers.count += at == layers.count ? 1 : 0;
+    unique[i] = at;
+  }
+  layers.names = names;
+  Verdict plain{};
+  judged = judged && InstanceVerdict(settings, nullptr, nullptr, &plain) &&
+           (Loads(plain) || FindCulprits(settings, plain, &layers));
+  char* culprits = nullptr;
+  bool failed = false;
+  if (judged) {
+    culprits = Join(layers.names, layers.culprit, layers.count, &failed);
+    judged = !failed;
   }
   bool allLoad = Loads(plain);
-  for (std::size_t i = 0; i < count; ++i) {
-    const auto same = [&](const char* name) { return std::strcmp(name, layers[i]) == 0; };
-    const auto first = static_cast<std::size_t>(std::find_if(layers, layers + i, same) - layers);
-    if (culprit != nullptr && same(culprit)) {
-      verdicts[i] = plain;
-    } else if (first < i) {
-      verdicts[i] = verdicts[first];
-    } else if (!InstanceVerdict(settings, layers[i], culprit, &verdicts[i])) {
-      std::free(verdicts);
-      return EXIT_FAILURE;
+  for (std::size_t i = 0; judged && i < listed.count; ++i) {
+    const std::size_t at = unique[i];
+    if (layers.culprit[at] && culprits != nullptr && std::strcmp(culprits, layers.names[at]) == 0) {
+      // The one culprit: on its own, with nothing else turned off, it is the plain instance.
+      verdicts[at] = plain;
+    } else if (!Listed(listed.names[i], listed.names, i)) {
+      // Its first time: tried with the other culprits turned off.
+      const bool was = layers.culprit[at];
+      layers.culprit[at] = false;
+      char* others = Join(layers.names, layers.culprit, layers.count, &failed);
+      layers.culprit[at] = was;
+      judged = !failed && InstanceVerdict(settings, layers.names[at], others, &verdicts[at]);
+      std::free(others);
+      if (!judged) {
+        break;
+      }
     }
-    allLoad = allLoad && Loads(verdicts[i]);
-    std::printf("%s\t%s\n", layers[i], verdicts[i].text);
+    const Verdict& verdict = verdicts[at];
+    std::printf("%s\t", listed.names[i]);
+    if (!layers.canTurnOff && Same(verdict, plain)) {
+      // It ends as the plain instance does, which it takes part in: its own verdict is unknown.
+      std::fputs("unknown: as the plain instance, ", stdout);
+    }
+    PrintVerdict(stdout, settings, verdict);
+    std::putchar('\n');
     std::fflush(stdout);
+    allLoad = allLoad && Loads(verdict);
   }
+  if (judged) {
+    std::fputs("(plain instance)\t", stdout);
+    PrintVerdict(stdout, settings, plain);
+    std::putchar('\n');
+    if (culprits != nullptr) {
+      PrintTurnOff(settings, culprits);
+    }
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+      std::fputs("failed to write the verdicts to standard output\n", stderr);
+      judged = false;
+    }
+  } else if (failed) {
+    std::fputs("failed to allocate memory for the layers to turn off\n", stderr);
+  }
+  std::free(culprits);
+  std::free(unique);
+  std::free(static_cast<void*>(names));
+  std::free(layers.culprit);
   std::free(verdicts);
-  std::printf("(plain instance)\t%s\n", plain.text);
-  if (culprit != nullptr) {
-    PrintTurnOff(culprit);
-  }
-  if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
-    std::fputs("failed to write the verdicts to standard output\n", stderr);
-    return EXIT_FAILURE;
-  }
-  return allLoad ? EXIT_SUCCESS : EXIT_FAILURE;
+  return judged && allLoad ? EXIT_SUCCESS : EXIT_FAILURE;
 }
 
 int Check(const Settings& settings) {
   platform::PrepareToStartChildren();
-  Answer names{};
-  std::uint32_t loaderVersion = 0;
-  const int status = ReadNames(settings, &names, &loaderVersion)
-                         ? Judge(settings, loaderVersion, names.fields + 2, names.count - 2)
-                         : EXIT_FAILURE;
-  FreeAnswer(&names);
+  trial::Answer names{};
+  const int status = ReadNames(settings, nullptr, &names) ? Judge(settings, names) : EXIT_FAILURE;
+  trial::FreeAnswer(&names);
   return status;
 }
 
@@ -444,10 +470,11 @@ int UsageError(const char* what, const char* argument, const char* why) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc > 1 && StartsWith(argv[1], "--trial=")) {
-    return Trial(argc - 1, argv + 1);
+  if (argc > 1 && trial::IsTrial(argv[1])) {
+    return trial::Run(argc - 1, argv + 1);
   }
-  Settings settings{10, "10", false};
+  const char* disabled = std::getenv(kDisableVariable);
+  Settings settings{10, "10", false, disabled != nullptr && *disabled != '\0' ? disabled : nullptr};
   for (int i = 1; i < argc; ++i) {
     const char* argument = argv[i];
     if (std::strcmp(argument, "--help") == 0) {
@@ -460,13 +487,12 @@ int main(int argc, char** argv) {
     }
     if (std::strcmp(argument, "--verbose") == 0) {
       settings.verbose = true;
-    } else if (std::strcmp(argument, "--timeout") == 0 || StartsWith(argument, "--timeout=")) {
+    } else if (std::strcmp(argument, "--timeout") == 0 ||
+               std::strncmp(argument, "--timeout=", 10) == 0) {
       if (std::strcmp(argument, "--timeout") == 0 && i + 1 == argc) {
         return UsageError("option", argument, " requires an argument");
       }
-      settings.secondsText = std::strcmp(argument, "--timeout") == 0
-                                 ? argv[++i]
-                                 : argument + std::strlen("--timeout=");
+      settings.secondsText = std::strcmp(argument, "--timeout") == 0 ? argv[++i] : argument + 10;
       char* rest = nullptr;
       settings.seconds = std::strtod(settings.secondsText, &rest);
       // At most a day: a longer limit is a typing error.

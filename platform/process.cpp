@@ -60,6 +60,30 @@ LONG WINAPI EndWithExceptionCode(EXCEPTION_POINTERS* exception) {
   return EXCEPTION_EXECUTE_HANDLER;
 }
 
+constexpr Named kExceptions[] = {
+    {0xC0000005UL, "EXCEPTION_ACCESS_VIOLATION"},
+    {0xC00000FDUL, "EXCEPTION_STACK_OVERFLOW"},
+    {0xC000001DUL, "EXCEPTION_ILLEGAL_INSTRUCTION"},
+    {0xC0000096UL, "EXCEPTION_PRIV_INSTRUCTION"},
+    {0xC0000094UL, "EXCEPTION_INT_DIVIDE_BY_ZERO"},
+    {0xC000008EUL, "EXCEPTION_FLT_DIVIDE_BY_ZERO"},
+    {0xC0000006UL, "EXCEPTION_IN_PAGE_ERROR"},
+    {0x80000003UL, "EXCEPTION_BREAKPOINT"},
+    {0x80000002UL, "EXCEPTION_DATATYPE_MISALIGNMENT"},
+    {0xC0000409UL, "STATUS_STACK_BUFFER_OVERRUN"},
+    {0xC0000374UL, "STATUS_HEAP_CORRUPTION"},
+    {0xC0000135UL, "STATUS_DLL_NOT_FOUND"},
+    {0xC0000142UL, "STATUS_DLL_INIT_FAILED"},
+    {0xE06D7363UL, "a C++ exception"},
+};
+
+// An exception ends a process with its code, one that the exceptions above or the system's error
+// severity (the top two bits, for a code of the system's and not a program's own) mark; anything
+// else is an exit status, exit(-1) included.
+bool IsException(unsigned long code) {
+  return Find(kExceptions, code) != nullptr || (code & 0xE0000000UL) == 0xC0000000UL;
+}
+
 constexpr UINT kQuietErrorMode =
     SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX;
 
@@ -130,8 +154,7 @@ wchar_t* CommandLine(int count, char** arguments) {
 
 void PrepareToStartChildren() { SetErrorMode(kQuietErrorMode); }
 
-ChildResult RunThisProgram(int count, char** arguments, double seconds, bool showErrors,
-                           TrialEntry /*trial*/) {
+ChildResult RunThisProgram(int count, char** arguments, double seconds, bool showErrors) {
   ChildResult result{ChildEnd::kNotStarted, 0, nullptr, 0};
   wchar_t* commandLine = CommandLine(count, arguments);
   // The answer goes to a temporary file, read when the child has ended: it may be longer than a
@@ -177,8 +200,7 @@ ChildResult RunThisProgram(int count, char** arguments, double seconds, bool sho
       DWORD code = 0;
       GetExitCodeProcess(process.hProcess, &code);
       result.code = code;
-      // Exception codes have the top bit set; exit statuses here never do.
-      result.end = (code & 0x80000000UL) != 0 ? ChildEnd::kDied : ChildEnd::kExited;
+      result.end = IsException(code) ? ChildEnd::kDied : ChildEnd::kExited;
     }
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
@@ -196,23 +218,12 @@ ChildResult RunThisProgram(int count, char** arguments, double seconds, bool sho
   return result;
 }
 
-void DescribeDeath(unsigned long code, char* text, std::size_t size) {
-  static const Named kExceptions[] = {
-      {0xC0000005UL, "EXCEPTION_ACCESS_VIOLATION"},
-      {0xC00000FDUL, "EXCEPTION_STACK_OVERFLOW"},
-      {0xC000001DUL, "EXCEPTION_ILLEGAL_INSTRUCTION"},
-      {0xC0000096UL, "EXCEPTION_PRIV_INSTRUCTION"},
-      {0xC0000094UL, "EXCEPTION_INT_DIVIDE_BY_ZERO"},
-      {0xC000008EUL, "EXCEPTION_FLT_DIVIDE_BY_ZERO"},
-      {0xC0000006UL, "EXCEPTION_IN_PAGE_ERROR"},
-      {0x80000003UL, "EXCEPTION_BREAKPOINT"},
-      {0x80000002UL, "EXCEPTION_DATATYPE_MISALIGNMENT"},
-      {0xC0000409UL, "STATUS_STACK_BUFFER_OVERRUN"},
-      {0xC0000374UL, "STATUS_HEAP_CORRUPTION"},
-      {0xC0000135UL, "STATUS_DLL_NOT_FOUND"},
-      {0xC0000142UL, "STATUS_DLL_INIT_FAILED"},
-      {0xE06D7363UL, "a C++ exception"},
-  };
+void DescribeEnd(ChildEnd end, unsigned long code, char* text, std::size_t size) {
+  if (end != ChildEnd::kDied) {
+    // As a signed number, as exit(-1) was called.
+    std::snprintf(text, size, "exit status %ld", static_cast<long>(static_cast<LONG>(code)));
+    return;
+  }
   const char* name = Find(kExceptions, code);
   std::snprintf(text, size, "exception 0x%08lX%s%s%s", code, name != nullptr ? " (" : "",
                 name != nullptr ? name : "", name != nullptr ? ")" : "");
@@ -250,6 +261,7 @@ void SetEnvironment(const char* name, const char* value) { SetEnvironmentVariabl
 
 #else
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -263,6 +275,8 @@ void SetEnvironment(const char* name, const char* value) { SetEnvironmentVariabl
 namespace platform {
 namespace {
 
+constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
 double Now() {
   std::timespec now{};
   clock_gettime(CLOCK_MONOTONIC, &now);
@@ -270,9 +284,9 @@ double Now() {
 }
 
 // Waits until the child has ended, without reaping it, so that its process group stays its own
-// until the rest of the group is ended too; false when `seconds` pass first. SIGCHLD is blocked,
-// and waited for here.
-bool WaitForEnd(pid_t child, double seconds, const sigset_t& childSignal) {
+// until the rest of the group is ended too. False when `seconds` pass first, or when an ending
+// signal arrives, which `ending` then holds. The signals waited for are blocked, and taken here.
+bool WaitForEnd(pid_t child, double seconds, const sigset_t& waited, int* ending) {
   const double deadline = Now() + seconds;
   for (;;) {
     siginfo_t info{};
@@ -287,22 +301,59 @@ bool WaitForEnd(pid_t child, double seconds, const sigset_t& childSignal) {
     const double whole = std::floor(left);
     const std::timespec wait{static_cast<std::time_t>(whole),
                              static_cast<long>((left - whole) * 1e9)};
-    sigtimedwait(&childSignal, nullptr, &wait);
+    const int received = sigtimedwait(&waited, nullptr, &wait);
+    if (received > 0 && received != SIGCHLD) {
+      *ending = received;
+      return false;
+    }
   }
 }
 
-// Reaps what a trial left behind, which this process inherits as a subreaper: the rest of its
-// process group, ended with it, is gone before the next trial starts. A process that left the
-// group is not waited for beyond a second.
-void ReapLeftovers(const sigset_t& childSignal) {
-  const double deadline = Now() + 1;
-  for (pid_t reaped = 0; (reaped = waitpid(-1, nullptr, WNOHANG)) >= 0;) {
-    if (reaped == 0 && Now() >= deadline) {
-      return;
+// The parent of a process, from /proc; 0 where it cannot be read.
+pid_t ParentOf(const char* pid) {
+  char path[300];
+  std::snprintf(path, sizeof path, "/proc/%.255s/stat", pid);
+  std::FILE* stat = std::fopen(path, "re");
+  if (stat == nullptr) {
+    return 0;
+  }
+  // "PID (NAME) STATE PARENT ...", where the name may hold anything, parentheses too.
+  char line[512];
+  const bool read = std::fgets(line, sizeof line, stat) != nullptr;
+  std::fclose(stat);
+  const char* end = read ? std::strrchr(line, ')') : nullptr;
+  return end != nullptr && end[1] == ' ' && end[2] != '\0'
+             ? static_cast<pid_t>(std::strtol(end + 3, nullptr, 10))
+             : 0;
+}
+
+// Sends SIGKILL to every child of this process; whether it has any.
+bool KillChildren() {
+  DIR* processes = opendir("/proc");
+  if (processes == nullptr) {
+    return false;
+  }
+  const pid_t self = getpid();
+  bool any = false;
+  while (const dirent* entry = readdir(processes)) {
+    if (entry->d_name[0] >= '1' && entry->d_name[0] <= '9' && ParentOf(entry->d_name) == self) {
+      kill(static_cast<pid_t>(std::strtol(entry->d_name, nullptr, 10)), SIGKILL);
+      any = true;
     }
-    const std::timespec wait{0, 10000000};
-    if (reaped == 0) {
-      sigtimedwait(&childSignal, nullptr, &wait);
+  }
+  closedir(processes);
+  return any;
+}
+
+// Ends and reaps every child this process has once a trial's own child is reaped: what the
+// trial left running, in its group or out of it (setsid), came to this process, its subreaper,
+// when its parent ended. A process ended here may leave children of its own, which come here
+// before it can be reaped: so again, until none is left.
+void EndLeftovers() {
+  for (;;) {
+    const bool any = KillChildren();
+    if (waitpid(-1, nullptr, any ? 0 : WNOHANG) <= 0) {
+      return;
     }
   }
 }
@@ -321,17 +372,27 @@ void ReadAll(std::FILE* channel, ChildResult* result) {
   }
 }
 
+// Ends this process by the signal, as it would have ended had the signal not been waited for.
+[[noreturn]] void EndBy(int signal) {
+  std::signal(signal, SIG_DFL);
+  sigset_t only;
+  sigemptyset(&only);
+  sigaddset(&only, signal);
+  sigprocmask(SIG_UNBLOCK, &only, nullptr);
+  raise(signal);
+  _exit(128 + signal);
+}
+
 }  // namespace
 
 void PrepareToStartChildren() {
   // Inherited as ignored, SIGCHLD would make the system reap the children before they are waited
-  // for. As a subreaper, this process inherits what a trial's child leaves running, to end it.
+  // for.
   std::signal(SIGCHLD, SIG_DFL);
   prctl(PR_SET_CHILD_SUBREAPER, 1);
 }
 
-ChildResult RunThisProgram(int count, char** arguments, double seconds, bool showErrors,
-                           TrialEntry trial) {
+ChildResult RunThisProgram(int count, char** arguments, double seconds, bool showErrors) {
   ChildResult result{ChildEnd::kNotStarted, 0, nullptr, 0};
   // The program's own file, with the arguments after it.
   char self[] = "/proc/self/exe";
@@ -345,10 +406,12 @@ ChildResult RunThisProgram(int count, char** arguments, double seconds, bool sho
   }
 
   // The answer goes to a temporary file, read when the child has ended: it may be longer than a
-  // pipe holds, and a child that stops writing half-way must not stop this process.
+  // pipe holds, and a child that stops writing half-way must not stop this process. A pipe that
+  // closes when the program starts carries the error number where it cannot start.
   std::FILE* channel = std::tmpfile();
   const int nowhere = open("/dev/null", O_RDWR | O_CLOEXEC);
-  if (channel == nullptr || nowhere < 0) {
+  int started[2] = {-1, -1};
+  if (channel == nullptr || nowhere < 0 || pipe2(started, O_CLOEXEC) != 0) {
     result.code = static_cast<unsigned long>(errno);
     if (channel != nullptr) {
       std::fclose(channel);
@@ -358,11 +421,16 @@ ChildResult RunThisProgram(int count, char** arguments, double seconds, bool sho
     }
     return result;
   }
-  sigset_t childSignal;
+  // The signals that end this process are taken while a child runs, so that the child and all it
+  // started are ended first.
+  sigset_t waited;
   sigset_t previous;
-  sigemptyset(&childSignal);
-  sigaddset(&childSignal, SIGCHLD);
-  sigprocmask(SIG_BLOCK, &childSignal, &previous);
+  sigemptyset(&waited);
+  sigaddset(&waited, SIGCHLD);
+  for (const int signal : kEndingSignals) {
+    sigaddset(&waited, signal);
+  }
+  sigprocmask(SIG_BLOCK, &waited, &previous);
   std::fflush(nullptr);
   const pid_t parent = getpid();
   const pid_t child = fork();
@@ -381,17 +449,28 @@ ChildResult RunThisProgram(int count, char** arguments, double seconds, bool sho
       dup2(nowhere, STDERR_FILENO);
     }
     execv(argv[0], argv);
-    _exit(trial(count, arguments));
+    const int error = errno;
+    (void)!write(started[1], &error, sizeof error);
+    _exit(EXIT_FAILURE);
   }
+  close(started[1]);
+  int error = 0;
   if (child < 0) {
     result.code = static_cast<unsigned long>(errno);
+  } else if (read(started[0], &error, sizeof error) == sizeof error) {
+    waitpid(child, nullptr, 0);
+    result.code = static_cast<unsigned long>(error);
   } else {
     setpgid(child, child);  // (also here, so that it is so before the group is ended)
-    const bool ended = WaitForEnd(child, seconds, childSignal);
+    int ending = 0;
+    const bool ended = WaitForEnd(child, seconds, waited, &ending);
     kill(-child, SIGKILL);
     int status = 0;
     waitpid(child, &status, 0);
-    ReapLeftovers(childSignal);
+    EndLeftovers();
+    if (ending != 0) {
+      EndBy(ending);
+    }
     if (!ended) {
       result.end = ChildEnd::kTimedOut;
     } else if (WIFSIGNALED(status)) {
@@ -404,18 +483,23 @@ ChildResult RunThisProgram(int count, char** arguments, double seconds, bool sho
     ReadAll(channel, &result);
   }
   sigprocmask(SIG_SETMASK, &previous, nullptr);
+  close(started[0]);
   close(nowhere);
   std::fclose(channel);
   return result;
 }
 
-void DescribeDeath(unsigned long code, char* text, std::size_t size) {
+void DescribeEnd(ChildEnd end, unsigned long code, char* text, std::size_t size) {
   static const Named kSignals[] = {
       {SIGSEGV, "SIGSEGV"}, {SIGBUS, "SIGBUS"},   {SIGILL, "SIGILL"},   {SIGFPE, "SIGFPE"},
       {SIGABRT, "SIGABRT"}, {SIGTRAP, "SIGTRAP"}, {SIGSYS, "SIGSYS"},   {SIGKILL, "SIGKILL"},
       {SIGTERM, "SIGTERM"}, {SIGINT, "SIGINT"},   {SIGQUIT, "SIGQUIT"}, {SIGPIPE, "SIGPIPE"},
       {SIGHUP, "SIGHUP"},   {SIGXCPU, "SIGXCPU"}, {SIGXFSZ, "SIGXFSZ"},
   };
+  if (end != ChildEnd::kDied) {
+    std::snprintf(text, size, "exit status %lu", code);
+    return;
+  }
   const char* name = Find(kSignals, code);
   std::snprintf(text, size, "signal %lu%s%s%s", code, name != nullptr ? " (" : "",
                 name != nullptr ? name : "", name != nullptr ? ")" : "");
@@ -432,7 +516,13 @@ std::FILE* TakeTrialChannel() {
   return channel < 0 ? nullptr : fdopen(channel, "wb");
 }
 
-void SetEnvironment(const char* name, const char* value) { setenv(name, value, 1); }
+void SetEnvironment(const char* name, const char* value) {
+  if (value != nullptr) {
+    setenv(name, value, 1);
+  } else {
+    unsetenv(name);
+  }
+}
 
 }  // namespace platform
 

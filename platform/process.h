@@ -26,26 +26,24 @@ struct ChildResult {
   std::size_t answerSize;
 };
 
-// The entry a child runs, with the arguments it was started with (argv[0] is not among them).
-using TrialEntry = int (*)(int count, char** arguments);
-
 // Readies this process to start children: Windows shows no error dialog for a crashing child
-// (which inherits the setting), and the system reaps no child before it is waited for.
+// (which inherits the setting); on Linux the system reaps no child before it is waited for, and
+// this process inherits what a child leaves running (a subreaper), so as to end it.
 void PrepareToStartChildren();
 
 // Starts this program again with the `count` arguments, waits at most `seconds` for it and hands
-// back how it ended and what it answered (the caller frees the answer). A child that overruns is
-// ended together with everything it started, and so is anything it leaves behind when it ends;
+// back how it ended and what it answered (the caller frees the answer). When it has ended, or
+// overrun, it is ended together with everything it started, also what left its process group;
 // and a child ends when this process does. Its standard error goes to ours where `showErrors`,
-// else nowhere; its standard input is empty. The arguments may hold no space or quote. Where the
-// system cannot start the program's own file again (Linux under an emulator such as qemu-user
-// without binfmt_misc), the child is a copy of this process that calls `trial` instead.
-ChildResult RunThisProgram(int count, char** arguments, double seconds, bool showErrors,
-                           TrialEntry trial);
+// else nowhere; its standard input is empty. The arguments may hold no space or quote.
+//
+// On Linux an interrupt, SIGTERM or SIGHUP that arrives meanwhile ends the child and all it
+// started, and then this process, by that signal (it does not return).
+ChildResult RunThisProgram(int count, char** arguments, double seconds, bool showErrors);
 
-// What a child died of, as a person reads it: "signal 11 (SIGSEGV)" on Linux, "exception
-// 0xC0000005 (EXCEPTION_ACCESS_VIOLATION)" on Windows.
-void DescribeDeath(unsigned long code, char* text, std::size_t size);
+// How a child ended, as a person reads it: "signal 11 (SIGSEGV)" on Linux, "exception
+// 0xC0000005 (EXCEPTION_ACCESS_VIOLATION)" on Windows, for kDied; "exit status 3" for kExited.
+void DescribeEnd(ChildEnd end, unsigned long code, char* text, std::size_t size);
 
 // The system's words for an error number, as ChildResult gives one.
 void DescribeError(unsigned long code, char* text, std::size_t size);
@@ -56,7 +54,8 @@ void DescribeError(unsigned long code, char* text, std::size_t size);
 // debugger.
 std::FILE* TakeTrialChannel();
 
-// Sets a variable of this process's environment, which the libraries it loads from then on see.
+// Sets a variable of this process's environment, or removes it where `value` is null. The
+// libraries it loads from then on, and the children it starts, see it.
 void SetEnvironment(const char* name, const char* value);
 
 }  // namespace platform

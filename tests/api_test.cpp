@@ -168,6 +168,23 @@ TEST_P(QueryFailure, ReturnsNullAfterOneLineAndReleasesTheLoader) {
   }
 }
 
+// A function that keeps its lines elsewhere, and so takes no context, is handed its line too.
+std::vector<std::string> handedWithoutContext;
+void CollectWithoutContext(void* context, const char* message) {
+  if (context == nullptr) {
+    handedWithoutContext.emplace_back(message);
+  }
+}
+
+TEST(QueryReporting, HandsTheLineOnWithANullContext) {
+  SetStandInScript("create=-9");
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(QueryInstanceLayersReporting(CollectWithoutContext, nullptr), nullptr);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  EXPECT_EQ(handedWithoutContext,
+            std::vector<std::string>{"vkCreateInstance failed with error code '-9'"});
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Table, QueryFailure,
     testing::Values(Failure{"EntryPointMissing", "", STAND_IN_WITHOUT_ENTRY_POINT},

@@ -5,7 +5,8 @@ math(EXPR program_bits "${CMAKE_SIZEOF_VOID_P} * 8")
 set(real_loader_command ${real_loader_test} --program=$<TARGET_FILE:morvantiquell>
   "--launcher=${launch_words}" --program-bits=${program_bits})
 set(check_command ${check_test} --program=$<TARGET_FILE:morvantiquell-check>
-  --listing=$<TARGET_FILE:morvantiquell> --layers=${layers_folder} "--launcher=${launch_words}")
+  --listing=$<TARGET_FILE:morvantiquell> --layers=${layers_folder} --stand-in=${stand_in_folder}
+  "--launcher=${launch_words}")
 # Under the sanitizers a layer's crash must end its trial as it would anywhere else, by the
 # signal, and the leaks that Mesa's layers and their C++ runtime leave at exit are not ours.
 set(check_environment "ASAN_OPTIONS=handle_segv=0:detect_leaks=0")

@@ -56,7 +56,7 @@ if(NOT MORVANTIQUELL_CHECK_PACKAGES)
   file(WRITE "${not_a_library_folder}/${MORVANTIQUELL_LOADER_FILE_NAME}" "not a library\n")
 
   # Real layers for the check program, one build for each thing its vkCreateInstance does.
-  foreach(behaviour IN ITEMS passes refuses dies hangs)
+  foreach(behaviour IN ITEMS passes prints escapes refuses dies aborts exits hangs)
     morvantiquell_test_library(test_layer_${behaviour} test_layer.cpp "${layers_folder}")
     target_compile_definitions(test_layer_${behaviour} PRIVATE "TEST_LAYER_BEHAVIOUR=\"${behaviour}\"")
   endforeach()

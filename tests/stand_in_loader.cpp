@@ -18,6 +18,9 @@
 //   generate=N               N layers called VK_LAYER_STAND_IN_<i>, version i
 //   count=N                  the count the counting call reports, whatever the layers
 //   fill-writes=N            how many elements the filling call writes
+//   version=MAJOR.MINOR.PATCH
+//                            vkEnumerateInstanceVersion, resolved without an instance, gives it
+//                            (where not given, the stand-in has none, as a 1.0 loader)
 //
 // Bytes after a name's terminator are filled with kTailByte, so that a copy of less than the
 // whole block shows. The script is read again whenever a command is resolved without an
@@ -64,6 +67,7 @@ struct Script {
   bool countGiven = false;
   std::uint32_t fillWrites = 0;
   bool fillWritesGiven = false;
+  std::uint32_t version = 0;
 };
 
 Script script;
@@ -139,6 +143,16 @@ void ReadScript() {
     } else if (key == "count") {
       script.countGiven = true;
       script.count = ToCount(value);
+    } else if (key == "version") {
+      std::uint32_t parts[3] = {};
+      const char* at = value.c_str();
+      for (std::uint32_t& part : parts) {
+        char* next = nullptr;
+        part = static_cast<std::uint32_t>(std::strtoul(at, &next, 10));
+        at = *next == '.' ? next + 1 : next;
+      }
+      const auto [major, minor, patch] = parts;
+      script.version = VK_MAKE_API_VERSION(0, major, minor, patch);
     } else if (key == "fill-writes") {
       script.fillWritesGiven = true;
       script.fillWrites = ToCount(value);
@@ -248,6 +262,12 @@ VKAPI_ATTR VkResult VKAPI_CALL EnumerateInstanceLayerProperties(std::uint32_t* c
   return script.fillResult;
 }
 
+VKAPI_ATTR VkResult VKAPI_CALL EnumerateInstanceVersion(std::uint32_t* version) {
+  Record("vkEnumerateInstanceVersion");
+  *version = script.version;
+  return VK_SUCCESS;
+}
+
 VKAPI_ATTR void VKAPI_CALL DestroyInstance(VkInstance instance,
                                            const VkAllocationCallbacks* allocator) {
   Record("vkDestroyInstance instance=" + Describe(instance) + " allocator=" + Describe(allocator));
@@ -307,6 +327,10 @@ STAND_IN_EXPORT VKAPI_ATTR PFN_vkVoidFunction VKAPI_CALL STAND_IN_ENTRY_POINT(Vk
   }
   if (std::strcmp(name, "vkDestroyInstance") == 0) {
     return reinterpret_cast<PFN_vkVoidFunction>(&DestroyInstance);
+  }
+  if (std::strcmp(name, "vkEnumerateInstanceVersion") == 0 && instance == VK_NULL_HANDLE &&
+      script.version != 0) {
+    return reinterpret_cast<PFN_vkVoidFunction>(&EnumerateInstanceVersion);
   }
   return nullptr;
 }

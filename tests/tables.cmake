@@ -9,7 +9,9 @@ target_link_libraries(api_test PRIVATE Morvantiquell::layer_query morvantiquell_
 target_compile_definitions(api_test PRIVATE
   "STAND_IN_WITHOUT_ENTRY_POINT=\"${without_entry_folder}/${MORVANTIQUELL_LOADER_FILE_NAME}\"")
 # The same query built with a seam that makes any allocation fail, swept allocation by allocation.
-morvantiquell_add_layer_query(morvantiquell_layer_query_seam STATIC)
+morvantiquell_add_loader(morvantiquell_loader_seam)
+morvantiquell_add_layer_query(morvantiquell_layer_query_seam STATIC morvantiquell_loader_seam)
+target_compile_definitions(morvantiquell_loader_seam PUBLIC MORVANTIQUELL_ALLOCATION_SEAM)
 target_compile_definitions(morvantiquell_layer_query_seam PUBLIC MORVANTIQUELL_ALLOCATION_SEAM)
 add_executable(allocation_sweep_test allocation_sweep_test.cpp test_platform.cpp)
 target_include_directories(allocation_sweep_test PRIVATE ${PROJECT_SOURCE_DIR}/platform)
@@ -26,6 +28,16 @@ foreach(test IN ITEMS api allocation_sweep)
       ENVIRONMENT "LD_LIBRARY_PATH=${stand_in_folder};${sanitizer_environment}")
   endif()
 endforeach()
+
+# The calls that run the check's trials, on Linux, where the test starts itself again as the
+# check does.
+if(NOT WIN32 AND NOT CMAKE_CROSSCOMPILING)
+  add_executable(process_test process_test.cpp)
+  target_link_libraries(process_test PRIVATE morvantiquell_process GTest::gtest morvantiquell_warnings)
+  add_test(NAME process COMMAND process_test)
+  set_tests_properties(process PROPERTIES ENVIRONMENT "${sanitizer_environment}")
+  morvantiquell_runs(process)
+endif()
 
 # End to end. Windows finds the loader beside the program, so each loader folder has a copy of
 # it; elsewhere the library search path points at the folder.

@@ -1,11 +1,16 @@
 // A Vulkan instance layer for the check program's tests, built once for each behaviour of its
 // vkCreateInstance (TEST_LAYER_BEHAVIOUR):
 //   passes   hands the call on down the chain, as a layer does
+//   prints   the same, after a line on standard output
+//   escapes  the same, after starting a process that leaves its process group (setsid) and
+//            sleeps (Linux)
 //   refuses  returns VK_ERROR_INITIALIZATION_FAILED
 //   dies     writes through a null pointer
-//   hangs    never returns; on Linux it first starts a process that sleeps, and where
-//            TEST_LAYER_PIDS names a file, writes both process ids to it, so that a test can see
-//            that a time limit ends everything a trial started
+//   aborts   calls abort
+//   exits    calls exit with TEST_LAYER_EXIT_STATUS (3 where it is not set)
+//   hangs    never returns; on Linux it first starts a process that sleeps
+// Where TEST_LAYER_PIDS names a file, a layer that starts a process writes its own id and the
+// other's to it, so that a test can see that the check ends everything a trial started.
 // The loader finds it through a manifest; it exports vkGetInstanceProcAddr alone.
 
 #define VK_NO_PROTOTYPES
@@ -32,10 +37,13 @@ PFN_vkDestroyInstance nextDestroy = nullptr;  // taken when the instance is made
 int* volatile nowhere =
     nullptr;  // read at run time, so that no compiler turns the write into a trap
 
-void StartSleeperAndSayWho() {
+void StartSleeperAndSayWho(bool leaveGroup) {
 #ifndef _WIN32
   const pid_t sleeper = fork();
   if (sleeper == 0) {
+    if (leaveGroup) {
+      setsid();
+    }
     for (;;) {
       pause();
     }
@@ -46,6 +54,8 @@ void StartSleeperAndSayWho() {
       std::fclose(file);
     }
   }
+#else
+  (void)leaveGroup;
 #endif
 }
 
@@ -70,8 +80,22 @@ VKAPI_ATTR VkResult VKAPI_CALL CreateInstance(const VkInstanceCreateInfo* info,
   if (std::strcmp(behaviour, "dies") == 0) {
     *nowhere = 1;
   }
+  if (std::strcmp(behaviour, "aborts") == 0) {
+    std::abort();
+  }
+  if (std::strcmp(behaviour, "exits") == 0) {
+    const char* status = std::getenv("TEST_LAYER_EXIT_STATUS");
+    std::exit(status != nullptr ? static_cast<int>(std::strtol(status, nullptr, 10)) : 3);
+  }
+  if (std::strcmp(behaviour, "prints") == 0) {
+    std::printf("a layer's line on standard output\n");
+    std::fflush(stdout);
+  }
+  if (std::strcmp(behaviour, "escapes") == 0) {
+    StartSleeperAndSayWho(true);
+  }
   if (std::strcmp(behaviour, "hangs") == 0) {
-    StartSleeperAndSayWho();
+    StartSleeperAndSayWho(false);
     for (;;) {
       std::this_thread::sleep_for(std::chrono::seconds(1));
     }

@@ -23,6 +23,13 @@ ProgramResult RunProgram(const ProgramRun& run) {
   }
   argv.push_back(nullptr);
 
+  int full[2] = {-1, -1};
+  if (run.output == StandardOutput::kFullPipe && pipe(full) == 0) {
+    fcntl(full[1], F_SETFL, O_NONBLOCK);
+    fcntl(full[0], F_SETFL, O_NONBLOCK);
+    for (char block[4096] = {}; write(full[1], block, sizeof block) > 0;) {
+    }
+  }
   std::fflush(nullptr);
   const pid_t child = fork();
   if (child == 0) {
@@ -35,6 +42,8 @@ ProgramResult RunProgram(const ProgramRun& run) {
       close(STDOUT_FILENO);
     } else if (run.output == StandardOutput::kIntoError) {
       dup2(err, STDOUT_FILENO);
+    } else if (run.output == StandardOutput::kFullPipe) {
+      dup2(full[1], STDOUT_FILENO);
     } else {
       const char* target = run.output == StandardOutput::kDevFull ? "/dev/full" : outPath.c_str();
       const int out = open(target, O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -53,10 +62,32 @@ ProgramResult RunProgram(const ProgramRun& run) {
 
   ProgramResult result;
   int status = 0;
-  if (child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status)) {
+  if (full[1] >= 0) {
+    close(full[1]);
+    // Emptied once the file exists (what it held then is not the child's: it could write
+    // nothing), then read until the child has ended.
+    bool emptied = false;
+    char block[4096];
+    for (pid_t ended = 0; ended == 0;) {
+      ended = waitpid(child, &status, WNOHANG);
+      if (!emptied && access(run.emptiedOnce.c_str(), F_OK) == 0) {
+        while (read(full[0], block, sizeof block) > 0) {
+        }
+        emptied = true;
+      }
+      for (ssize_t size = 0; emptied && (size = read(full[0], block, sizeof block)) > 0;) {
+        result.out.append(block, static_cast<std::size_t>(size));
+      }
+      usleep(10000);
+    }
+    close(full[0]);
+  } else {
+    waitpid(child, &status, 0);
+    result.out = ReadFile(outPath);
+  }
+  if (child > 0 && WIFEXITED(status)) {
     result.status = WEXITSTATUS(status);
   }
-  result.out = ReadFile(outPath);
   result.err = ReadFile(errPath);
   std::remove(outPath.c_str());
   std::remove(errPath.c_str());

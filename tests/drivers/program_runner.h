@@ -7,13 +7,16 @@
 #include <vector>
 
 // Where the child's standard output goes: kIntoError shares the standard-error file, so that the
-// order of what reached each stream shows.
-enum class StandardOutput { kCaptured, kIntoError, kDevFull, kClosed };
+// order of what reached each stream shows; kFullPipe is a pipe that takes nothing (it is full, and
+// does not block) until the file `emptiedOnce` names exists, when it is emptied and then read as
+// kCaptured is: a failure to write that clears.
+enum class StandardOutput { kCaptured, kIntoError, kDevFull, kClosed, kFullPipe };
 
 struct ProgramRun {
   std::vector<std::string> command;  // launcher words, program, arguments
   std::vector<std::pair<std::string, std::string>> environment;  // set on top of ours
   StandardOutput output = StandardOutput::kCaptured;
+  std::string emptiedOnce;
 };
 
 struct ProgramResult {

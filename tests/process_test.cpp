@@ -1,0 +1,213 @@
+// The calls that run the check's trials (platform/process.h), on Linux: how a child's end reads,
+// its answer, and that nothing a trial started outlives it, whether it ends, overruns, or the
+// caller is ended meanwhile. The children are this test program started again with --child=WHAT.
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "process.h"
+
+namespace {
+
+constexpr std::size_t kBigAnswer = 100000;  // more than a pipe holds
+
+// Starts a process that sleeps, in this process group or (`leave`) a session of its own, and
+// adds its id to the file.
+void StartSleeper(const char* file, bool leave) {
+  const pid_t sleeper = fork();
+  if (sleeper == 0) {
+    if (leave) {
+      setsid();
+      if (fork() == 0) {  // and one more below it, which comes to the subreaper last
+        for (;;) {
+          pause();
+        }
+      }
+    }
+    for (;;) {
+      pause();
+    }
+  }
+  std::FILE* ids = std::fopen(file, "a");
+  std::fprintf(ids, "%ld %ld\n", static_cast<long>(getpid()), static_cast<long>(sleeper));
+  std::fclose(ids);
+}
+
+// What a child does: WHAT [FILE].
+int Child(const std::string& what, const char* file) {
+  if (what == "answers") {
+    std::FILE* channel = platform::TakeTrialChannel();
+    std::puts("what a layer prints, which is no answer");
+    for (std::size_t i = 0; i < kBigAnswer; ++i) {
+      std::fputc('a' + static_cast<int>(i % 26), channel);
+    }
+    return std::fclose(channel) == 0 ? 0 : 1;
+  }
+  if (what == "exits") {
+    return 3;
+  }
+  if (what == "group" || what == "escapes" || what == "hangs") {
+    StartSleeper(file, what == "escapes");
+  }
+  while (what == "hangs") {
+    pause();
+  }
+  return 0;
+}
+
+std::vector<long> Ids(const std::string& file) {
+  std::ifstream ids(file);
+  std::vector<long> read;
+  for (long id = 0; ids >> id;) {
+    read.push_back(id);
+  }
+  return read;
+}
+
+// A process that is gone, or only waits to be reaped.
+bool Gone(long pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  return !std::getline(stat, line) || line.find(") Z ") != std::string::npos;
+}
+
+platform::ChildResult RunChild(std::vector<std::string> arguments, double seconds = 20) {
+  std::vector<char*> pointers;
+  for (std::string& argument : arguments) {
+    pointers.push_back(argument.data());
+  }
+  return platform::RunThisProgram(static_cast<int>(pointers.size()), pointers.data(), seconds,
+                                  false);
+}
+
+std::string Temporary() {
+  char name[] = "/tmp/process_test.XXXXXX";
+  close(mkstemp(name));
+  return name;
+}
+
+struct End {
+  const char* child;
+  double seconds;
+  platform::ChildEnd end;
+  unsigned long code;
+  const char* description;
+};
+
+TEST(RunThisProgram, HandsBackHowTheChildEndedAndAllItAnswered) {
+  const End ends[] = {
+      {"answers", 20, platform::ChildEnd::kExited, 0, "exit status 0"},
+      {"silent", 20, platform::ChildEnd::kExited, 0, "exit status 0"},
+      {"exits", 20, platform::ChildEnd::kExited, 3, "exit status 3"},
+      {"hangs", 0.5, platform::ChildEnd::kTimedOut, 0, nullptr},
+  };
+  for (const End& expected : ends) {
+    const std::string ids = Temporary();
+    const platform::ChildResult result =
+        RunChild({std::string("--child=") + expected.child, ids}, expected.seconds);
+    EXPECT_EQ(result.end, expected.end) << expected.child;
+    EXPECT_EQ(result.code, expected.code) << expected.child;
+    if (expected.description != nullptr) {
+      char text[64];
+      platform::DescribeEnd(result.end, result.code, text, sizeof text);
+      EXPECT_STREQ(text, expected.description);
+    }
+    const std::size_t size = std::strcmp(expected.child, "answers") == 0 ? kBigAnswer : 0;
+    ASSERT_EQ(result.answerSize, size) << expected.child;
+    for (std::size_t i = 0; i < size; ++i) {
+      ASSERT_EQ(result.answer[i], 'a' + static_cast<int>(i % 26)) << "at " << i;
+    }
+    std::free(result.answer);
+    std::remove(ids.c_str());
+  }
+}
+
+TEST(RunThisProgram, EndsAllATrialStartedWhenItEnds) {
+  // In its group, out of it (setsid, and a process below that), and at a time limit.
+  for (const char* child : {"group", "escapes", "hangs"}) {
+    const std::string ids = Temporary();
+    const platform::ChildResult result = RunChild({std::string("--child=") + child, ids}, 2);
+    std::free(result.answer);
+    ASSERT_FALSE(Ids(ids).empty()) << child;
+    for (const long id : Ids(ids)) {
+      EXPECT_TRUE(kill(static_cast<pid_t>(id), 0) == -1 && errno == ESRCH)
+          << child << ": process " << id << " is left, or not reaped";
+    }
+    std::remove(ids.c_str());
+  }
+}
+
+// A caller that runs a trial that hangs, ended by `signal` once the trial has started a process.
+struct Ended {
+  int status;
+  std::vector<long> ids;
+};
+
+Ended EndCallerDuringTrial(int signal) {
+  const std::string ids = Temporary();
+  const pid_t caller = fork();
+  if (caller == 0) {
+    for (const int ending : {SIGINT, SIGTERM, SIGHUP}) {
+      std::signal(ending, SIG_DFL);  // (not ignored, as a shell may start a test)
+    }
+    platform::PrepareToStartChildren();
+    std::free(RunChild({"--child=hangs", ids}, 60).answer);
+    _exit(0);
+  }
+  for (int i = 0; i < 1000 && Ids(ids).size() < 2; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  kill(caller, signal);
+  Ended ended{0, Ids(ids)};
+  waitpid(caller, &ended.status, 0);
+  std::remove(ids.c_str());
+  return ended;
+}
+
+TEST(RunThisProgram, AnEndingSignalEndsTheTrialAndAllItStartedThenTheCaller) {
+  for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+    const Ended ended = EndCallerDuringTrial(signal);
+    EXPECT_TRUE(WIFSIGNALED(ended.status) && WTERMSIG(ended.status) == signal) << signal;
+    ASSERT_EQ(ended.ids.size(), 2U);
+    for (const long id : ended.ids) {
+      EXPECT_TRUE(Gone(id)) << "signal " << signal << ": process " << id << " outlived the caller";
+    }
+  }
+}
+
+TEST(RunThisProgram, TheTrialEndsWithACallerThatIsKilled) {
+  const Ended ended = EndCallerDuringTrial(SIGKILL);
+  ASSERT_EQ(ended.ids.size(), 2U);
+  const long trial = ended.ids[0];
+  for (int i = 0; i < 500 && !Gone(trial); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_TRUE(Gone(trial)) << "the trial outlived its caller";
+  // What the trial started is left to whoever inherits it (only a caller that lives can end it).
+  kill(static_cast<pid_t>(ended.ids[1]), SIGKILL);
+  while (waitpid(-1, nullptr, WNOHANG) > 0) {
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc > 1 && std::strncmp(argv[1], "--child=", 8) == 0) {
+    return Child(argv[1] + 8, argc > 2 ? argv[2] : nullptr);
+  }
+  platform::PrepareToStartChildren();
+  testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
