@@ -73,52 +73,75 @@ fi
 compare "no layer registered" "$shipped" ""
 
 # The check program, with the test layers (test_layer_BEHAVIOUR.dll beside the manifests):
-# each verdict, and an implicit layer that kills the plain instance, which only the loader that
-# reads VK_LOADER_LAYERS_DISABLE under Wine can leave out. No trial may be left running.
+# each verdict (a layer that calls exit(-1) exits, and raises no exception), and two implicit
+# layers that kill the plain instance, which only the loader that reads VK_LOADER_LAYERS_DISABLE
+# under Wine can turn off. No trial may be left running, also where the check is killed.
+trials() { pgrep -f "khronos-$version.*morvantiquell-check.exe --trial"; }
 check_case() { # NAME FOLDER EXPECTED_OUT EXPECTED_ERR EXPECTED_STATUS
   local status
-  "$WINE" "$2/morvantiquell-check.exe" >"$work/out" 2>"$work/err"
+  TEST_LAYER_EXIT_STATUS=-1 "$WINE" "$2/morvantiquell-check.exe" >"$work/out" 2>"$work/err"
   status=$?
   printf '%s\n' "$3" | sed 's/$/\r/' >"$work/expected"
   if [ "$status" -eq "$5" ] && cmp -s "$work/out" "$work/expected" && [ "$(tr -d '\r' <"$work/err")" = "$4" ] &&
-    ! pgrep -f "khronos-$version.*morvantiquell-check.exe --trial" >/dev/null; then
+    ! trials >/dev/null; then
     echo "khronos-loader $version: ok: the check: $1"
   else
     echo "khronos-loader $version: FAILED: the check: $1 (status $status)"
     cat -A "$work/out" "$work/err"
     echo "-- expected:"; printf '%s' "$3"; echo "$4"
-    pgrep -af "khronos-$version.*morvantiquell-check.exe --trial"
+    trials | xargs -r ps -o pid,args -p
     failed=1
   fi
 }
 layer() { printf 'VK_LAYER_MORVANTIQUELL_%s\t%s\n' "$@"; }
 mkdir -p "$drive_c/layers"
 cp "$shipped"/test_layer_*.dll "$drive_c/layers/"
-for behaviour in passes refuses missing dies hangs; do # (no test_layer_missing.dll)
+for behaviour in passes refuses missing dies exits hangs; do # (no test_layer_missing.dll)
   printf '{"file_format_version":"1.0.0","layer":{"name":"VK_LAYER_MORVANTIQUELL_%s","type":"GLOBAL","library_path":".\\\\test_layer_%s.dll","api_version":"1.0.0","implementation_version":"1","description":"test layer","disable_environment":{"MORVANTIQUELL_TEST_LAYER_OFF":"1"}}}' \
     "$behaviour" "$behaviour" >"$drive_c/layers/check-$behaviour.json"
 done
-layer_values Explicit dword:00000000 check-{passes,refuses,missing,dies,hangs}.json | registry "$view"
+layer_values Explicit dword:00000000 check-{passes,refuses,missing,dies,exits,hangs}.json | registry "$view"
 dies="dies: exception 0xC0000005 (EXCEPTION_ACCESS_VIOLATION)"
-check_case "each verdict" "$shipped" "$(layer dies "$dies"; layer hangs "no answer within 10 s"
-  layer missing "fails: -6 (VK_ERROR_LAYER_NOT_PRESENT)"; layer passes loads
-  layer refuses "fails: -3 (VK_ERROR_INITIALIZATION_FAILED)"; printf '(plain instance)\tloads')" "" 1
-{ layer_values Explicit - check-{refuses,missing,hangs,dies}.json && layer_values Implicit dword:00000000 check-dies.json; } |
-  registry "$view"
-turn_off=$(printf '(turn it off, %s)\t%s\n' sh "export VK_LOADER_LAYERS_DISABLE='VK_LAYER_MORVANTIQUELL_dies'" \
-  cmd 'set "VK_LOADER_LAYERS_DISABLE=VK_LAYER_MORVANTIQUELL_dies"' \
-  PowerShell "\$env:VK_LOADER_LAYERS_DISABLE = 'VK_LAYER_MORVANTIQUELL_dies'")
-check_case "a dying implicit layer is named (a loader that reads VK_LOADER_LAYERS_DISABLE)" "$unsafe" \
-  "$(layer dies "$dies"; layer passes loads; printf '(plain instance)\t%s\n%s' "$dies" "$turn_off")" "" 1
-check_case "a dying implicit layer, which the loader as Windows ships it will not leave out" "$shipped" \
-  "$(layer dies "$dies"; layer passes "$dies"; printf '(plain instance)\t%s' "$dies")" \
+refuses="fails: -3 (VK_ERROR_INITIALIZATION_FAILED)"
+check_case "each verdict" "$shipped" "$(layer dies "$dies"; layer exits "dies: exit status -1"
+  layer hangs "no answer within 10 s"; layer missing "fails: -6 (VK_ERROR_LAYER_NOT_PRESENT)"
+  layer passes loads; layer refuses "$refuses"; printf '(plain instance)\tloads')" "" 1
+
+# The check killed while a trial hangs: its job ends the trial.
+TEST_LAYER_EXIT_STATUS=-1 "$WINE" "$shipped/morvantiquell-check.exe" --timeout 60 >/dev/null 2>&1 &
+check=$!
+hangs=$(printf VK_LAYER_MORVANTIQUELL_hangs | od -An -tx1 | tr -d ' \n')
+for _ in $(seq 300); do trials | xargs -r ps -o args= -p | grep -q "$hangs" && break; sleep 0.1; done
+kill -KILL "$check"
+wait "$check" 2>/dev/null
+for _ in $(seq 50); do trials >/dev/null || break; sleep 0.1; done
+if trials >/dev/null; then
+  echo "khronos-loader $version: FAILED: the check killed during a trial leaves it running"
+  trials | xargs -r ps -o pid,args -p
+  trials | xargs -r kill -KILL
+  failed=1
+else
+  echo "khronos-loader $version: ok: the check killed during a trial leaves none running"
+fi
+
+{ layer_values Explicit - check-{refuses,missing,hangs,dies,exits}.json &&
+  layer_values Implicit dword:00000000 check-dies.json check-refuses.json; } | registry "$view"
+turn_off=$(printf '(turn it off, %s)\t%s\n' sh "export VK_LOADER_LAYERS_DISABLE='VK_LAYER_MORVANTIQUELL_dies,VK_LAYER_MORVANTIQUELL_refuses'" \
+  cmd 'set "VK_LOADER_LAYERS_DISABLE=VK_LAYER_MORVANTIQUELL_dies,VK_LAYER_MORVANTIQUELL_refuses"' \
+  PowerShell "\$env:VK_LOADER_LAYERS_DISABLE = 'VK_LAYER_MORVANTIQUELL_dies,VK_LAYER_MORVANTIQUELL_refuses'")
+check_case "two implicit layers that kill the plain instance are named (a loader that reads VK_LOADER_LAYERS_DISABLE)" \
+  "$unsafe" "$(layer dies "$dies"; layer refuses "$refuses"; layer passes loads
+  printf '(plain instance)\t%s\n%s' "$dies" "$turn_off")" "" 1
+unknown="unknown: as the plain instance, $dies"
+check_case "two implicit layers, which the loader as Windows ships it will not turn off" "$shipped" \
+  "$(layer dies "$unknown"; layer refuses "$unknown"; layer passes "$unknown"; printf '(plain instance)\t%s' "$dies")" \
   "loader $version ignores VK_LOADER_LAYERS_DISABLE here (a Windows loader does in an elevated process), so no layer is named for the plain instance" 1
 
 manifest layers a.json VK_LAYER_MORVANTIQUELL_implicit implicit
 manifest layers b.json VK_LAYER_MORVANTIQUELL_explicit
 manifest layers c.json VK_LAYER_MORVANTIQUELL_explicit
 manifest layers d.json "$long"
-{ layer_values Implicit - check-dies.json && layer_values Explicit - check-passes.json &&
+{ layer_values Implicit - check-dies.json check-refuses.json && layer_values Explicit - check-passes.json &&
   layer_values Implicit dword:00000000 a.json && layer_values Explicit dword:00000000 b.json c.json d.json; } | registry "$view"
 registered=$'VK_LAYER_MORVANTIQUELL_implicit\n'"$explicit$long_listed"
 compare "implicit and explicit layers in HKLM, a duplicate, a 255-byte name" "$shipped" "$registered" \
