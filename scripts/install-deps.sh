@@ -14,7 +14,10 @@
 #                          multiarch) and Xvfb; for Linux arm64 and i386 the aarch64-linux-gnu
 #                          and i686-linux-gnu cross compilers, qemu-user, and each machine's
 #                          Vulkan loader and Mesa (through multiarch), and what valgrind needs
-#                          to check 32-bit programs (libc6-dbg:i386)
+#                          to check 32-bit programs (libc6-dbg:i386); and, as root where the
+#                          machine allows it, qemu registered with binfmt_misc for the machines
+#                          whose programs this kernel does not run, so that they start by
+#                          themselves, as the check program starts its trials
 #   install-deps.sh release   what scripts/release.sh needs for the tarball on any distribution:
 #                          a C++17 compiler, make, CMake, the Vulkan headers, tar, gzip and ar,
 #                          and pkg-config (its checks build a consumer through it);
@@ -90,7 +93,7 @@ elif [ "$purpose" = test ] && command -v dpkg >/dev/null && command -v apt-get >
     # clang-tools brings clang-cl (as clang-cl-N), llvm llvm-dlltool and lld lld-link, each at
     # the release's own version.
     group_packages[native]+=" g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev clang-tools lld llvm wine64 xvfb xauth"
-    group arm64 g++-aarch64-linux-gnu qemu-user libvulkan1:arm64 mesa-vulkan-drivers:arm64
+    group arm64 g++-aarch64-linux-gnu qemu-user qemu-user-binfmt libvulkan1:arm64 mesa-vulkan-drivers:arm64
     group i386 g++-i686-linux-gnu qemu-user libvulkan1:i386 mesa-vulkan-drivers:i386 libc6-dbg:i386
     group "Windows x86" gcc-mingw-w64-i686 g++-mingw-w64-i686-posix wine32:i386
   fi
@@ -204,6 +207,31 @@ describe() {
   echo "$text"
 }
 
+# qemu registered with binfmt_misc (the kernel's, for the whole machine), for the programs of each
+# other machine this kernel does not run: arm64 as Debian's qemu-user-binfmt describes it, and
+# i386 where the kernel runs no 32-bit program. Where binfmt_misc cannot be mounted or written (a
+# container may not), says so; the tests that need it then say so too.
+register_foreign_machines() {
+  [ "$purpose" = test ] && [ "$(id -u)" -eq 0 ] && [ -z "$root" ] && [ -d /proc/sys/fs/binfmt_misc ] || return 0
+  local formats=/proc/sys/fs/binfmt_misc line
+  local i386=':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386:F'
+  [ -f "$formats/register" ] || mount -t binfmt_misc binfmt_misc "$formats" 2>/dev/null || {
+    echo "binfmt_misc cannot be mounted here: arm64 and i386 programs start only through qemu" >&2
+    return 0
+  }
+  for line in "$(cat /usr/lib/binfmt.d/qemu-aarch64.conf 2>/dev/null)" "$i386"; do
+    case "$line" in
+      :qemu-aarch64:*) [ -x /usr/bin/qemu-aarch64 ] || continue ;;
+      :qemu-i386:*) [ -x /usr/bin/qemu-i386 ] && [ -e /lib/ld-linux.so.2 ] && ! /lib/ld-linux.so.2 --version >/dev/null 2>&1 || continue ;;
+      *) continue ;;
+    esac
+    local name=${line#:}
+    name=${name%%:*}
+    [ -e "$formats/$name" ] || printf '%s' "$line" >"$formats/register" 2>/dev/null ||
+      echo "binfmt_misc takes no $name entry here: those programs start only through qemu" >&2
+  done
+}
+
 mapfile -t missing < <(missing_needs)
 declare -A group_missing=()
 for name in "${groups[@]}"; do
@@ -212,7 +240,10 @@ for name in "${groups[@]}"; do
       group_missing[$name]+="${group_missing[$name]:+ }$package"
   done
 done
-[ ${#missing[@]} -eq 0 ] && [ ${#group_missing[@]} -eq 0 ] && exit 0
+if [ ${#missing[@]} -eq 0 ] && [ ${#group_missing[@]} -eq 0 ]; then
+  register_foreign_machines
+  exit 0
+fi
 
 if ! manager=$(first_command "${managers[@]}"); then
   echo "missing: $(describe "${missing[@]}") (none of apt-get, dnf, zypper, pacman and apk is on the PATH to install it with; install it, then run this again)" >&2
@@ -302,6 +333,7 @@ if [ ${#missing[@]} -ne 0 ]; then
   echo "still missing after installing ${packages[*]}: $(describe "${missing[@]}")" >&2
   exit 1
 fi
+register_foreign_machines
 # Each group that could not be installed, once more at the end, where a caller sees it.
 if [ -s "$work/not-installed" ]; then
   cat "$work/not-installed" >&2

@@ -3,6 +3,7 @@
 // caller is ended meanwhile. The children are this test program started again with --child=WHAT.
 
 #include <gtest/gtest.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -134,15 +135,27 @@ TEST(RunThisProgram, HandsBackHowTheChildEndedAndAllItAnswered) {
   }
 }
 
+// Whether this process inherits what its children leave running: Linux allows it, qemu-user 7.2
+// does not (EINVAL), and then what leaves a trial's group outlives it, and what the trial leaves
+// in its group is reaped by another process.
+bool Inherits() {
+  int subreaper = 0;
+  return prctl(PR_GET_CHILD_SUBREAPER, &subreaper) == 0 && subreaper != 0;
+}
+
 TEST(RunThisProgram, EndsAllATrialStartedWhenItEnds) {
   // In its group, out of it (setsid, and a process below that), and at a time limit.
   for (const char* child : {"group", "escapes", "hangs"}) {
+    if (!Inherits() && std::strcmp(child, "escapes") == 0) {
+      std::printf("not tried here: a process that leaves the trial's group (no subreaper)\n");
+      continue;
+    }
     const std::string ids = Temporary();
     const platform::ChildResult result = RunChild({std::string("--child=") + child, ids}, 2);
     std::free(result.answer);
     ASSERT_FALSE(Ids(ids).empty()) << child;
     for (const long id : Ids(ids)) {
-      EXPECT_TRUE(kill(static_cast<pid_t>(id), 0) == -1 && errno == ESRCH)
+      EXPECT_TRUE(Inherits() ? kill(static_cast<pid_t>(id), 0) == -1 && errno == ESRCH : Gone(id))
           << child << ": process " << id << " is left, or not reaped";
     }
     std::remove(ids.c_str());

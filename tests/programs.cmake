@@ -46,6 +46,25 @@ if(WIN32 AND CMAKE_CROSSCOMPILING AND programs_run)
 endif()
 string(JOIN " " launch_words ${launch})
 
+# Whether this build's programs start by themselves here, as the check program starts its trials
+# (its own file again): another Linux machine's only where binfmt_misc hands them to the emulator
+# (scripts/install-deps.sh test registers it where the machine allows). Asked of a program built
+# now, started without the launcher.
+set(programs_start_themselves ${programs_run})
+if(programs_run AND CMAKE_CROSSCOMPILING_EMULATOR AND NOT WIN32)
+  set(probe "${CMAKE_CURRENT_BINARY_DIR}/starts-itself")
+  file(WRITE "${probe}/starts_itself.c" "int main(void) { return 0; }\n")
+  try_compile(probe_built "${probe}/build" SOURCES "${probe}/starts_itself.c"
+    COPY_FILE "${probe}/starts-itself")
+  execute_process(COMMAND sh -c "exec \"$1\"" probe "${probe}/starts-itself"
+    RESULT_VARIABLE probe_status OUTPUT_QUIET ERROR_VARIABLE starts_itself_error
+    ERROR_STRIP_TRAILING_WHITESPACE)
+  if(NOT probe_built OR NOT probe_status EQUAL 0)
+    set(programs_start_themselves OFF)
+    string(REGEX REPLACE "^.*exec: [^:]*: " "" starts_itself_error "${starts_itself_error}")
+  endif()
+endif()
+
 #   morvantiquell_runs(TEST...): the tests start this build's programs, as `launch` says.
 function(morvantiquell_runs)
   set_property(TEST ${ARGN} APPEND PROPERTY LABELS "programs run ${runs}")

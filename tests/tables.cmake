@@ -31,9 +31,10 @@ endforeach()
 
 # The calls that run the check's trials, on Linux, where the test starts itself again as the
 # check does.
-if(NOT WIN32 AND NOT CMAKE_CROSSCOMPILING)
+if(NOT WIN32 AND programs_start_themselves)
   add_executable(process_test process_test.cpp)
   target_link_libraries(process_test PRIVATE morvantiquell_process GTest::gtest morvantiquell_warnings)
+  set_target_properties(process_test PROPERTIES CROSSCOMPILING_EMULATOR "${launch}")
   add_test(NAME process COMMAND process_test)
   set_tests_properties(process PROPERTIES ENVIRONMENT "${sanitizer_environment}")
   morvantiquell_runs(process)
