@@ -15,9 +15,9 @@
 #                          and i686-linux-gnu cross compilers, qemu-user, and each machine's
 #                          Vulkan loader and Mesa (through multiarch), and what valgrind needs
 #                          to check 32-bit programs (libc6-dbg:i386); and, as root where the
-#                          machine allows it, qemu registered with binfmt_misc for the machines
-#                          whose programs this kernel does not run, so that they start by
-#                          themselves, as the check program starts its trials
+#                          machine allows it, qemu registered with binfmt_misc for arm64
+#                          programs, so that they start by themselves, as the check program
+#                          starts its trials
 #   install-deps.sh release   what scripts/release.sh needs for the tarball on any distribution:
 #                          a C++17 compiler, make, CMake, the Vulkan headers, tar, gzip and ar,
 #                          and pkg-config (its checks build a consumer through it);
@@ -207,29 +207,20 @@ describe() {
   echo "$text"
 }
 
-# qemu registered with binfmt_misc (the kernel's, for the whole machine), for the programs of each
-# other machine this kernel does not run: arm64 as Debian's qemu-user-binfmt describes it, and
-# i386 where the kernel runs no 32-bit program. Where binfmt_misc cannot be mounted or written (a
-# container may not), says so; the tests that need it then say so too.
+# qemu registered with binfmt_misc (the kernel's, for the whole machine) for arm64 programs, as
+# Debian's qemu-user-binfmt describes it. (Not for i386: where the kernel runs no 32-bit program,
+# 32-bit Wine would then start under qemu-i386, where it does not work.) Where binfmt_misc cannot
+# be mounted or written (a container may not), says so; the tests that need it then say so too.
 register_foreign_machines() {
-  [ "$purpose" = test ] && [ "$(id -u)" -eq 0 ] && [ -z "$root" ] && [ -d /proc/sys/fs/binfmt_misc ] || return 0
-  local formats=/proc/sys/fs/binfmt_misc line
-  local i386=':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386:F'
+  [ "$purpose" = test ] && [ "$(id -u)" -eq 0 ] && [ -z "$root" ] && [ -d /proc/sys/fs/binfmt_misc ] &&
+    [ -f /usr/lib/binfmt.d/qemu-aarch64.conf ] || return 0
+  local formats=/proc/sys/fs/binfmt_misc
   [ -f "$formats/register" ] || mount -t binfmt_misc binfmt_misc "$formats" 2>/dev/null || {
-    echo "binfmt_misc cannot be mounted here: arm64 and i386 programs start only through qemu" >&2
+    echo "binfmt_misc cannot be mounted here: arm64 programs start only through qemu-aarch64" >&2
     return 0
   }
-  for line in "$(cat /usr/lib/binfmt.d/qemu-aarch64.conf 2>/dev/null)" "$i386"; do
-    case "$line" in
-      :qemu-aarch64:*) [ -x /usr/bin/qemu-aarch64 ] || continue ;;
-      :qemu-i386:*) [ -x /usr/bin/qemu-i386 ] && [ -e /lib/ld-linux.so.2 ] && ! /lib/ld-linux.so.2 --version >/dev/null 2>&1 || continue ;;
-      *) continue ;;
-    esac
-    local name=${line#:}
-    name=${name%%:*}
-    [ -e "$formats/$name" ] || printf '%s' "$line" >"$formats/register" 2>/dev/null ||
-      echo "binfmt_misc takes no $name entry here: those programs start only through qemu" >&2
-  done
+  [ -e "$formats/qemu-aarch64" ] || cat /usr/lib/binfmt.d/qemu-aarch64.conf >"$formats/register" 2>/dev/null ||
+    echo "binfmt_misc takes no entry for arm64 here: arm64 programs start only through qemu-aarch64" >&2
 }
 
 mapfile -t missing < <(missing_needs)

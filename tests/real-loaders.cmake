@@ -17,8 +17,8 @@ if(programs_start_themselves)
   morvantiquell_runs(check)
 else()
   morvantiquell_skipped_test(check "this build's programs do not start by themselves here \
-(${starts_itself_error}: binfmt_misc does not start them ${runs}), as the check starts its trials; \
-scripts/install-deps.sh test registers it as root where the machine allows")
+(${starts_itself_error}: binfmt_misc does not start them ${runs}), as the check starts its trials \
+(docs/linux-arm64.md, docs/linux-i386.md)")
 endif()
 # Under qemu-user a 32-bit program cannot list a folder on ext4 (the kernel hands the 64-bit
 # emulator directory positions too large for the program's 32-bit getdents), so its loader would
