@@ -348,13 +348,22 @@ bool KillChildren() {
 // Ends and reaps every child this process has once a trial's own child is reaped: what the
 // trial left running, in its group or out of it (setsid), came to this process, its subreaper,
 // when its parent ended. A process ended here may leave children of its own, which come here
-// before it can be reaped: so again, until none is left.
+// when it ends: so again, until none is left. Never waits for a child it has not sent SIGKILL,
+// and gives up on one that does not end within seconds (it hangs in the system).
 void EndLeftovers() {
-  for (;;) {
+  sigset_t childSignal;
+  sigemptyset(&childSignal);
+  sigaddset(&childSignal, SIGCHLD);
+  for (const double deadline = Now() + 10; Now() < deadline;) {
     const bool any = KillChildren();
-    if (waitpid(-1, nullptr, any ? 0 : WNOHANG) <= 0) {
+    pid_t reaped = 0;
+    while ((reaped = waitpid(-1, nullptr, WNOHANG)) > 0) {
+    }
+    if (reaped < 0 || !any) {
       return;
     }
+    const std::timespec wait{0, 10000000};
+    sigtimedwait(&childSignal, nullptr, &wait);
   }
 }
 

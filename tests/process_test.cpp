@@ -24,26 +24,26 @@ namespace {
 
 constexpr std::size_t kBigAnswer = 100000;  // more than a pipe holds
 
-// Starts a process that sleeps, in this process group or (`leave`) a session of its own, and
-// adds its id to the file.
-void StartSleeper(const char* file, bool leave) {
-  const pid_t sleeper = fork();
-  if (sleeper == 0) {
-    if (leave) {
-      setsid();
-      if (fork() == 0) {  // and one more below it, which comes to the subreaper last
-        for (;;) {
-          pause();
-        }
-      }
+// Starts a process that sleeps, in this process group or (`leave`) out of it (setsid) with one
+// more below it; once they are all there, adds the ids of this process and those to the file.
+void StartSleepers(const char* file, bool leave) {
+  int ready[2] = {-1, -1};
+  (void)!pipe(ready);
+  if (fork() == 0) {
+    const pid_t below = leave && setsid() > 0 ? fork() : 1;
+    if (below > 0) {
+      std::FILE* ids = std::fopen(file, "a");
+      std::fprintf(ids, "%ld %ld ", static_cast<long>(getppid()), static_cast<long>(getpid()));
+      std::fprintf(ids, "%ld\n", leave ? static_cast<long>(below) : 0L);
+      std::fclose(ids);
+      (void)!write(ready[1], "", 1);
     }
     for (;;) {
       pause();
     }
   }
-  std::FILE* ids = std::fopen(file, "a");
-  std::fprintf(ids, "%ld %ld\n", static_cast<long>(getpid()), static_cast<long>(sleeper));
-  std::fclose(ids);
+  char byte = 0;
+  (void)!read(ready[0], &byte, 1);
 }
 
 // What a child does: WHAT [FILE].
@@ -60,7 +60,7 @@ int Child(const std::string& what, const char* file) {
     return 3;
   }
   if (what == "group" || what == "escapes" || what == "hangs") {
-    StartSleeper(file, what == "escapes");
+    StartSleepers(file, what == "escapes");
   }
   while (what == "hangs") {
     pause();
@@ -72,7 +72,9 @@ std::vector<long> Ids(const std::string& file) {
   std::ifstream ids(file);
   std::vector<long> read;
   for (long id = 0; ids >> id;) {
-    read.push_back(id);
+    if (id != 0) {
+      read.push_back(id);
+    }
   }
   return read;
 }
@@ -162,55 +164,43 @@ TEST(RunThisProgram, EndsAllATrialStartedWhenItEnds) {
   }
 }
 
-// A caller that runs a trial that hangs, ended by `signal` once the trial has started a process.
-struct Ended {
-  int status;
-  std::vector<long> ids;
-};
-
-Ended EndCallerDuringTrial(int signal) {
-  const std::string ids = Temporary();
-  const pid_t caller = fork();
-  if (caller == 0) {
-    for (const int ending : {SIGINT, SIGTERM, SIGHUP}) {
-      std::signal(ending, SIG_DFL);  // (not ignored, as a shell may start a test)
+// A caller that runs a trial that hangs, ended by a signal once the trial has started a process:
+// the caller ends by that signal, and the trial and what it started with it; but for SIGKILL,
+// which no process can take, where only the trial ends (its parent-death signal), and what it
+// started is left to whoever inherits it.
+TEST(RunThisProgram, ASignalToTheCallerEndsTheTrial) {
+  for (const int signal : {SIGTERM, SIGINT, SIGHUP, SIGKILL}) {
+    const std::string file = Temporary();
+    const pid_t caller = fork();
+    if (caller == 0) {
+      for (const int ending : {SIGINT, SIGTERM, SIGHUP}) {
+        std::signal(ending, SIG_DFL);  // (not ignored, as a shell may start a test)
+      }
+      platform::PrepareToStartChildren();
+      std::free(RunChild({"--child=hangs", file}, 60).answer);
+      _exit(0);
     }
-    platform::PrepareToStartChildren();
-    std::free(RunChild({"--child=hangs", ids}, 60).answer);
-    _exit(0);
-  }
-  for (int i = 0; i < 1000 && Ids(ids).size() < 2; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  kill(caller, signal);
-  Ended ended{0, Ids(ids)};
-  waitpid(caller, &ended.status, 0);
-  std::remove(ids.c_str());
-  return ended;
-}
-
-TEST(RunThisProgram, AnEndingSignalEndsTheTrialAndAllItStartedThenTheCaller) {
-  for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
-    const Ended ended = EndCallerDuringTrial(signal);
-    EXPECT_TRUE(WIFSIGNALED(ended.status) && WTERMSIG(ended.status) == signal) << signal;
-    ASSERT_EQ(ended.ids.size(), 2U);
-    for (const long id : ended.ids) {
-      EXPECT_TRUE(Gone(id)) << "signal " << signal << ": process " << id << " outlived the caller";
+    for (int i = 0; i < 1000 && Ids(file).size() < 2; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-  }
-}
-
-TEST(RunThisProgram, TheTrialEndsWithACallerThatIsKilled) {
-  const Ended ended = EndCallerDuringTrial(SIGKILL);
-  ASSERT_EQ(ended.ids.size(), 2U);
-  const long trial = ended.ids[0];
-  for (int i = 0; i < 500 && !Gone(trial); ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  EXPECT_TRUE(Gone(trial)) << "the trial outlived its caller";
-  // What the trial started is left to whoever inherits it (only a caller that lives can end it).
-  kill(static_cast<pid_t>(ended.ids[1]), SIGKILL);
-  while (waitpid(-1, nullptr, WNOHANG) > 0) {
+    kill(caller, signal);
+    int status = 0;
+    waitpid(caller, &status, 0);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << signal;
+    const std::vector<long> ids = Ids(file);
+    ASSERT_EQ(ids.size(), 2U);
+    for (int i = 0; i < 500 && !Gone(ids[0]); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_TRUE(Gone(ids[0])) << "signal " << signal << ": the trial outlived its caller";
+    EXPECT_TRUE(signal == SIGKILL || Gone(ids[1]))
+        << "signal " << signal << ": a process it started";
+    if (signal == SIGKILL) {
+      kill(static_cast<pid_t>(ids[1]), SIGKILL);
+    }
+    while (waitpid(-1, nullptr, WNOHANG) > 0) {
+    }
+    std::remove(file.c_str());
   }
 }
 
