@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 
 #include "process.h"
 #include "trial.h"
@@ -329,7 +330,20 @@ bool FindCulprits(const Settings& settings, const Verdict& plain, Layers* layers
     return false;
   }
   if (!Loads(verdict)) {
-    if (verdict.kind == Verdict::kFails) {
+    // The layers these name are on in every trial, whatever is turned off.
+    const char* forced = nullptr;
+    for (const char* variable : {"VK_INSTANCE_LAYERS", "VK_LOADER_LAYERS_ENABLE"}) {
+      const char* value = std::getenv(variable);
+      forced = forced == nullptr && value != nullptr && *value != '\0' ? variable : forced;
+    }
+    if (forced != nullptr) {
+      std::fprintf(stderr,
+                   "no Vulkan instance survives with every implicit layer turned off, but %s "
+                   "turns layers on that cannot be turned off so: ",
+                   forced);
+      PrintVerdict(stderr, settings, verdict);
+      std::fputc('\n', stderr);
+    } else if (verdict.kind == Verdict::kFails) {
       // Not a layer's doing: no driver, say. The listing program says the same.
       std::fprintf(stderr, "vkCreateInstance failed with error code '%lld'\n", verdict.code);
     } else {

@@ -127,6 +127,11 @@ const std::vector<Case>& Cases() {
         Line("passes", "loads") + "(plain instance)\tloads\n", "", 0},
     {"NoDriver", "", {"passes"}, {}, {{"VK_DRIVER_FILES", "/nonexistent.json"}}, {},
         "", "vkCreateInstance failed with error code '-9'\n", 1},
+    // A layer that VK_INSTANCE_LAYERS turns on is on in every trial: it is not cleared.
+    {"AnExplicitLayerThatTheEnvironmentTurnsOn", "", {}, {"dies"},
+        {{"VK_INSTANCE_LAYERS", "VK_LAYER_MORVANTIQUELL_dies"}}, {}, "",
+        "no Vulkan instance survives with every implicit layer turned off, but VK_INSTANCE_LAYERS "
+        "turns layers on that cannot be turned off so: " + kDies + "\n", 1},
     {"VerdictsThatCannotBeWritten", "", {}, {"passes"}, {}, {},
         "", "failed to write the verdicts to standard output\n", 1, StandardOutput::kDevFull},
     // Standard output takes nothing until the second layer's trial has started: the lines before
