@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Installs what Morvantiquell needs and this Linux machine lacks.
-#   install-deps.sh run    a C++17 compiler, make, CMake 3.25 or later, the Vulkan headers, the
-#                          Vulkan loader and, where none is installed, a Vulkan driver
+#   install-deps.sh run    a C++17 compiler, make, CMake 3.25 or later, the Vulkan headers,
+#                          RapidJSON's headers, the Vulkan loader and, where none is installed, a
+#                          Vulkan driver
 #   install-deps.sh test   all of that, Mesa's CPU driver in any case (the tests run against it,
 #                          GPU or not), pkg-config, GoogleTest, valgrind, clang-format and
-#                          clang-tidy, binutils and ccache. On Debian and Ubuntu also dpkg-dev
+#                          clang-tidy, binutils and ccache. On Debian and Ubuntu also clang with
+#                          its runtimes (libFuzzer, for the fuzz target), dpkg-dev
 #                          and lintian for the Debian packages, rpm and rpmlint for the RPM packages,
 #                          strip-nondeterminism (the packages the same whoever makes them) and, on
 #                          an x86-64 machine, what builds and runs the programs for other machines:
@@ -19,7 +21,8 @@
 #                          programs, so that they start by themselves, as the check program
 #                          starts its trials
 #   install-deps.sh release   what scripts/release.sh needs for the tarball on any distribution:
-#                          a C++17 compiler, make, CMake, the Vulkan headers, tar, gzip and ar,
+#                          a C++17 compiler, make, CMake, the Vulkan and RapidJSON headers, tar,
+#                          gzip and ar,
 #                          and pkg-config (its checks build a consumer through it);
 #                          on an RPM-based system rpmbuild, for the RPM packages; on Debian and
 #                          Ubuntu dpkg-dev and strip-nondeterminism, for the Debian packages
@@ -33,10 +36,10 @@ root=${INSTALL_DEPS_ROOT:-}
 
 purpose=${1:-run}
 case "$purpose" in
-  run) needs=(compiler make cmake headers loader driver) ;;
-  test) needs=(compiler make cmake headers loader cpu-driver pkg-config googletest valgrind clang-tools binutils ccache) ;;
+  run) needs=(compiler make cmake headers json loader driver) ;;
+  test) needs=(compiler make cmake headers json loader cpu-driver pkg-config googletest valgrind clang-tools binutils ccache) ;;
   release)
-    needs=(compiler make cmake headers archives pkg-config)
+    needs=(compiler make cmake headers json archives pkg-config)
     command -v rpm >/dev/null && needs+=(rpmbuild) # an RPM-based system
     ;;
   *)
@@ -64,6 +67,7 @@ compiler    g++                      gcc-c++             gcc-c++             gcc
 make        make                     make                make                make               make                make
 cmake       cmake                    cmake               cmake               cmake              cmake               CMake 3.25 or later
 headers     libvulkan-dev            vulkan-headers      vulkan-headers      vulkan-headers     vulkan-headers      the Vulkan headers
+json        rapidjson-dev            rapidjson-devel     rapidjson-devel     rapidjson          rapidjson-dev       RapidJSON's headers
 loader      libvulkan1               vulkan-loader       libvulkan1          vulkan-icd-loader  vulkan-loader       the Vulkan loader (libvulkan.so.1)
 driver      mesa-vulkan-drivers      mesa-vulkan-drivers libvulkan_lvp       vulkan-swrast      mesa-vulkan-swrast  a Vulkan driver
 cpu-driver  mesa-vulkan-drivers      mesa-vulkan-drivers libvulkan_lvp       vulkan-swrast      mesa-vulkan-swrast  Mesa's Vulkan CPU driver (lavapipe)
@@ -93,6 +97,8 @@ elif [ "$purpose" = test ] && command -v dpkg >/dev/null && command -v apt-get >
     # clang-tools brings clang-cl (as clang-cl-N), llvm llvm-dlltool and lld lld-link, each at
     # the release's own version.
     group_packages[native]+=" g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev clang-tools lld llvm wine64 xvfb xauth"
+    # clang and its runtimes, for the fuzz target of the manifest reading.
+    group_packages[native]+=" clang libclang-rt-dev"
     group arm64 g++-aarch64-linux-gnu qemu-user qemu-user-binfmt libvulkan1:arm64 mesa-vulkan-drivers:arm64
     group i386 g++-i686-linux-gnu qemu-user libvulkan1:i386 mesa-vulkan-drivers:i386 libc6-dbg:i386
     group "Windows x86" gcc-mingw-w64-i686 g++-mingw-w64-i686-posix wine32:i386
@@ -172,6 +178,7 @@ has() {
         [ -f "$root/usr/include/vulkan/vulkan.h" ] || [ -f "$root/usr/local/include/vulkan/vulkan.h" ]
       fi
       ;;
+    json) [ -f "$root/usr/include/rapidjson/document.h" ] || [ -f "$root/usr/local/include/rapidjson/document.h" ] ;;
     # The dynamic linker's own answer: it reports what it cannot preload.
     loader) [ -z "$(LD_PRELOAD=libvulkan.so.1 env -u LD_PRELOAD true 2>&1)" ] ;;
     driver) has_icd '*.json' ;;

@@ -18,7 +18,8 @@ mkdir "$work/broken-loader"
 echo "not a library" >"$work/broken-loader/libvulkan.so.1"
 tools=(c++ g++ clang++ cc gcc clang make cmake pkg-config valgrind clang-format run-clang-tidy readelf
   nm objdump ccache ar rpm rpmbuild)
-declare -A files=([vulkan.h]=usr/include/vulkan/vulkan.h [googletest]=usr/src/googletest/CMakeLists.txt
+declare -A files=([vulkan.h]=usr/include/vulkan/vulkan.h [rapidjson]=usr/include/rapidjson/document.h
+  [googletest]=usr/src/googletest/CMakeLists.txt
   [lvp_icd.json]=usr/share/vulkan/icd.d/lvp_icd.json)
 
 # Every other program on this PATH, as links.
@@ -79,9 +80,9 @@ run  | zypper  | cmake | zypper --non-interactive install cmake
 run  | pacman  | cmake | pacman -S --needed --noconfirm cmake
 run  | apk     | cmake | apk add cmake
 run  | -       | cmake | missing: CMake 3.25 or later (none of apt-get, dnf, zypper, pacman and apk is on the PATH to install it with; install it, then run this again) (status 1)
-test | dnf     | c++,g++,clang++,make,vulkan.h,libvulkan.so.1,lvp_icd.json,pkg-config,googletest,valgrind,run-clang-tidy,readelf | dnf install -y gcc-c++ make vulkan-headers vulkan-loader mesa-vulkan-drivers pkgconf-pkg-config gtest-devel valgrind clang-tools-extra binutils
-test | zypper  | c++,g++,clang++,make,vulkan.h,libvulkan.so.1,lvp_icd.json,pkg-config,googletest,valgrind,run-clang-tidy,readelf | zypper --non-interactive install gcc-c++ make vulkan-headers libvulkan1 libvulkan_lvp pkg-config gtest gmock valgrind clang-tools binutils
-test | pacman  | c++,g++,clang++,make,libvulkan.so.1,pkg-config,valgrind,run-clang-tidy,readelf | pacman -S --needed --noconfirm gcc make vulkan-icd-loader pkgconf valgrind clang binutils
+test | dnf     | c++,g++,clang++,make,vulkan.h,rapidjson,libvulkan.so.1,lvp_icd.json,pkg-config,googletest,valgrind,run-clang-tidy,readelf | dnf install -y gcc-c++ make vulkan-headers rapidjson-devel vulkan-loader mesa-vulkan-drivers pkgconf-pkg-config gtest-devel valgrind clang-tools-extra binutils
+test | zypper  | c++,g++,clang++,make,vulkan.h,rapidjson,libvulkan.so.1,lvp_icd.json,pkg-config,googletest,valgrind,run-clang-tidy,readelf | zypper --non-interactive install gcc-c++ make vulkan-headers rapidjson-devel libvulkan1 libvulkan_lvp pkg-config gtest gmock valgrind clang-tools binutils
+test | pacman  | c++,g++,clang++,make,rapidjson,libvulkan.so.1,pkg-config,valgrind,run-clang-tidy,readelf | pacman -S --needed --noconfirm gcc make rapidjson vulkan-icd-loader pkgconf valgrind clang binutils
 test | apk     | c++,g++,clang++,make,libvulkan.so.1,pkg-config,valgrind,run-clang-tidy,readelf | apk add g++ musl-dev make vulkan-loader pkgconf valgrind clang-extra-tools binutils
 release | dnf  | ar,rpmbuild     | dnf install -y tar gzip binutils rpm-build
 release | pacman | ar,rpm,rpmbuild | pacman -S --needed --noconfirm tar gzip binutils
