@@ -13,6 +13,7 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "manifests.h"
 #include "process.h"
 #include "trial.h"
 
@@ -24,7 +25,8 @@ constexpr const char* kUsage =
     "prints one line per layer: its name, a tab and whether it loads, fails (with the\n"
     "VkResult), dies (with the signal or exception) or gives no answer in time. Then the plain\n"
     "instance, as every Vulkan program makes it, and where layers kill that, the setting\n"
-    "that turns them off.\n"
+    "that turns them off. Then where each layer comes from (its manifest and library), which\n"
+    "implicit layers are on, and each manifest found that the loader does not list, and why.\n"
     "\n"
     "  --timeout SECONDS  how long one trial may take (default 10)\n"
     "  --verbose          also pass on what each trial writes to standard error (the loader's\n"
@@ -39,11 +41,21 @@ constexpr const char* kDisableVariable = "VK_LOADER_LAYERS_DISABLE";
 // The first loader that reads that variable.
 constexpr std::uint32_t kFirstDisablingLoader = VK_MAKE_API_VERSION(0, 1, 3, 234);
 
+// The implicit layers' own switches ("disable_environment"), where the loader cannot turn layers
+// off by name: each trial sets those of the layers it turns off.
+struct Switches {
+  const manifests::Found* found;
+  const bool* listed;   // for each found layer: listed, implicit and with a switch
+  const bool* userSet;  // for each found layer: its switch was set before the check started
+  bool used;            // trials turn layers off with these, not by name
+};
+
 struct Settings {
   double seconds;
   const char* secondsText;
   bool verbose;
   const char* disabled;  // what the user's own environment turns off, or null
+  Switches* switches;
 };
 
 // How a trial ended: what happened and its code, printed by PrintVerdict alone.
@@ -110,9 +122,42 @@ void PrintVerdict(std::FILE* stream, const Settings& settings, const Verdict& ve
   }
 }
 
+bool InList(const char* name, const char* list) {
+  const std::size_t length = std::strlen(name);
+  for (const char* at = list; at != nullptr; at = std::strchr(at, ',')) {
+    at += *at == ',' ? 1 : 0;
+    if (std::strncmp(at, name, length) == 0 && (at[length] == ',' || at[length] == '\0')) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// The implicit layers of `names` (or all, for ~implicit~) turned off by their own switches, and
+// every other switch as the user left it.
+void TurnOffBySwitch(const Switches& switches, const char* names) {
+  const manifests::Found& found = *switches.found;
+  for (std::size_t i = 0; i < found.count; ++i) {
+    if (switches.listed[i] && !switches.userSet[i]) {
+      platform::SetEnvironment(found.layers[i].disableVariable, nullptr);
+    }
+  }
+  for (std::size_t i = 0; names != nullptr && i < found.count; ++i) {
+    const manifests::Layer& layer = found.layers[i];
+    if (switches.listed[i] &&
+        (std::strcmp(names, "~implicit~") == 0 || InList(layer.name, names))) {
+      platform::SetEnvironment(layer.disableVariable, layer.disableValue);
+    }
+  }
+}
+
 // What the loader is to turn off in the trials from here on: the user's own list, and then
 // `names` (null for none).
 void TurnOff(const Settings& settings, const char* names) {
+  if (settings.switches->used) {
+    TurnOffBySwitch(*settings.switches, names);
+    names = nullptr;
+  }
   if (names == nullptr || settings.disabled == nullptr) {
     platform::SetEnvironment(kDisableVariable, names != nullptr ? names : settings.disabled);
     return;
@@ -141,7 +186,9 @@ bool RunTrial(const Settings& settings, bool instance, const char* layer, const 
       std::fprintf(stderr, " %s", arguments.values[i]);
     }
     if (disabled != nullptr) {
-      std::fprintf(stderr, " (%s=%s)", kDisableVariable, disabled);
+      std::fprintf(stderr, " (%s=%s)",
+                   settings.switches->used ? "turned off by their own switches" : kDisableVariable,
+                   disabled);
     }
     std::fputc('\n', stderr);
     std::fflush(stderr);
@@ -284,47 +331,38 @@ struct Layers {
   bool* culprit;    // for each name: turning it off is needed for the plain instance to live
   bool canTurnOff;  // the loader turns layers off where the check asks it to
   std::uint32_t loaderVersion;
+  const std::size_t* source;  // for each name: its layer among the manifests found, or their count
 };
 
-// Where the plain instance does not survive: whether layers are to blame at all (the plain
-// instance with every implicit layer turned off), and if so, a smallest set of them whose removal
-// lets it survive, each member needed. False after a line on standard error: not a layer's doing,
-// or the check failed.
-bool FindCulprits(const Settings& settings, const Verdict& plain, Layers* layers) {
-  trial::Answer left{};
-  if (layers->loaderVersion < kFirstDisablingLoader) {
-    PrintVersion(layers->loaderVersion);
-    std::fprintf(stderr,
-                 " cannot turn layers off: %s came in loader 1.3.234, so no layer is named for the "
-                 "plain instance\n",
-                 kDisableVariable);
-    layers->canTurnOff = false;
-    return true;
-  }
-  if (!ReadNames(settings, "~all~", &left)) {
-    return false;
-  }
-  layers->canTurnOff = left.count == 0;
-  trial::FreeAnswer(&left);
-  if (!layers->canTurnOff) {
-    PrintVersion(layers->loaderVersion);
-    std::fprintf(stderr,
-                 " ignores %s here (a Windows loader does in an elevated process), so no layer "
-                 "is named for the plain instance\n",
-                 kDisableVariable);
-    return true;
-  }
-  // The implicit layers are those the loader no longer lists with them turned off; they are all
-  // culprits until shown otherwise.
-  if (!ReadNames(settings, "~implicit~", &left)) {
-    return false;
-  }
-  std::size_t implicit = 0;
+// The manifest layer of name `i` where it can be turned off by its own switch, else null.
+const manifests::Layer* Switchable(const Settings& settings, const Layers& layers, std::size_t i) {
+  const Switches& switches = *settings.switches;
+  const std::size_t at = layers.source[i];
+  return at < switches.found->count && switches.listed[at] ? &switches.found->layers[at] : nullptr;
+}
+
+// Where the loader cannot turn layers off by name: the implicit layers that are on, to be turned
+// off by their own switches. False, after a line on standard error, where none has one.
+bool UseSwitches(const Settings& settings, Layers* layers, const char* why) {
+  std::size_t switchable = 0;
   for (std::size_t i = 0; i < layers->count; ++i) {
-    layers->culprit[i] = !Listed(layers->names[i], left.names, left.count);
-    implicit += layers->culprit[i] ? 1 : 0;
+    const manifests::Layer* layer = Switchable(settings, *layers, i);
+    layers->culprit[i] = layer != nullptr && manifests::IsOn(*layer);
+    switchable += layer != nullptr ? 1 : 0;
   }
-  trial::FreeAnswer(&left);
+  if (switchable == 0) {
+    PrintVersion(layers->loaderVersion);
+    std::fprintf(stderr, "%s, so no layer is named for the plain instance\n", why);
+    layers->canTurnOff = false;
+    return false;
+  }
+  settings.switches->used = true;
+  return true;
+}
+
+// The search itself, from `implicit` layers marked culprits.
+bool SearchCulprits(const Settings& settings, const Verdict& plain, Layers* layers,
+                    std::size_t implicit) {
   Verdict verdict = plain;
   if (implicit > 0 && !InstanceVerdict(settings, nullptr, "~implicit~", &verdict)) {
     return false;
@@ -341,6 +379,14 @@ bool FindCulprits(const Settings& settings, const Verdict& plain, Layers* layers
                    "no Vulkan instance survives with every implicit layer turned off, but %s "
                    "turns layers on that cannot be turned off so: ",
                    forced);
+      PrintVerdict(stderr, settings, verdict);
+      std::fputc('\n', stderr);
+    } else if (settings.switches->used) {
+      // A layer whose manifest the check did not find has no switch it knows: not "no layer".
+      std::fputs(
+          "no Vulkan instance survives with the implicit layers turned off by their own "
+          "switches, so none of them is to blame: ",
+          stderr);
       PrintVerdict(stderr, settings, verdict);
       std::fputc('\n', stderr);
     } else if (verdict.kind == Verdict::kFails) {
@@ -379,17 +425,154 @@ bool FindCulprits(const Settings& settings, const Verdict& plain, Layers* layers
   return true;
 }
 
+// Where the plain instance does not survive: whether layers are to blame at all (the plain
+// instance with every implicit layer turned off), and if so, a smallest set of them whose removal
+// lets it survive, each member needed. False after a line on standard error: not a layer's doing,
+// or the check failed. Where the loader cannot turn layers off by name (before 1.3.234, or where
+// it ignores the variable), the layers' own switches turn them off.
+bool FindCulprits(const Settings& settings, const Verdict& plain, Layers* layers) {
+  trial::Answer left{};
+  bool byName = layers->loaderVersion >= kFirstDisablingLoader;
+  if (!byName) {
+    if (!UseSwitches(settings, layers,
+                     " cannot turn layers off: VK_LOADER_LAYERS_DISABLE came in loader 1.3.234")) {
+      return true;
+    }
+  } else {
+    if (!ReadNames(settings, "~all~", &left)) {
+      return false;
+    }
+    byName = left.count == 0;
+    trial::FreeAnswer(&left);
+    if (!byName && !UseSwitches(settings, layers,
+                                " ignores VK_LOADER_LAYERS_DISABLE here (a Windows loader does in "
+                                "an elevated process)")) {
+      return true;
+    }
+  }
+  std::size_t implicit = 0;
+  if (byName) {
+    // The implicit layers are those the loader no longer lists with them turned off; they are all
+    // culprits until shown otherwise.
+    if (!ReadNames(settings, "~implicit~", &left)) {
+      return false;
+    }
+    for (std::size_t i = 0; i < layers->count; ++i) {
+      layers->culprit[i] = !Listed(layers->names[i], left.names, left.count);
+    }
+    trial::FreeAnswer(&left);
+  }
+  // Layers that share a switch go on and off together: the first of them stands for the rest.
+  auto* leader = static_cast<std::size_t*>(std::calloc(layers->count + 1, sizeof(std::size_t)));
+  if (leader == nullptr) {
+    std::fputs("failed to allocate memory for the layers to turn off\n", stderr);
+    return false;
+  }
+  for (std::size_t i = 0; i < layers->count; ++i) {
+    leader[i] = i;
+    for (std::size_t j = 0; !byName && layers->culprit[i] && j < i; ++j) {
+      if (layers->culprit[j] && leader[j] == j &&
+          std::strcmp(Switchable(settings, *layers, i)->disableVariable,
+                      Switchable(settings, *layers, j)->disableVariable) == 0) {
+        leader[i] = j;
+      }
+    }
+    layers->culprit[i] = layers->culprit[i] && leader[i] == i;
+    implicit += layers->culprit[i] ? 1 : 0;
+  }
+  const bool found = SearchCulprits(settings, plain, layers, implicit);
+  for (std::size_t i = 0; i < layers->count; ++i) {
+    layers->culprit[i] = layers->culprit[leader[i]];
+  }
+  std::free(leader);
+  return found;
+}
+
+// The culprits' own switches, from their manifests, for sh, cmd and PowerShell, each variable
+// once: where the loader cannot turn layers off by name, the only way to.
+void PrintOwnSwitches(const Settings& settings, const Layers& layers) {
+  const char* const shells[] = {"sh", "cmd", "PowerShell"};
+  for (const char* shell : shells) {
+    bool first = true;
+    for (std::size_t i = 0; i < layers.count; ++i) {
+      const manifests::Layer* layer = layers.culprit[i] ? Switchable(settings, layers, i) : nullptr;
+      bool again = false;
+      for (std::size_t j = 0; layer != nullptr && j < i; ++j) {
+        const manifests::Layer* before =
+            layers.culprit[j] ? Switchable(settings, layers, j) : nullptr;
+        again = again || (before != nullptr &&
+                          std::strcmp(before->disableVariable, layer->disableVariable) == 0);
+      }
+      if (layer == nullptr || again) {
+        continue;
+      }
+      if (first) {
+        std::printf("(own switch, %s)\t%s", shell, shell[0] == 's' ? "export" : "");
+      }
+      if (shell[0] == 's') {
+        std::printf(" %s='", layer->disableVariable);
+        PrintWithQuotes(layer->disableValue, "'\\''");
+        std::putchar('\'');
+      } else if (shell[0] == 'c') {
+        std::printf("%sset \"%s=%s\"", first ? "" : " & ", layer->disableVariable,
+                    layer->disableValue);
+      } else {
+        std::printf("%s$env:%s = '", first ? "" : "; ", layer->disableVariable);
+        PrintWithQuotes(layer->disableValue, "''");
+        std::putchar('\'');
+      }
+      first = false;
+    }
+    if (!first) {
+      std::putchar('\n');
+    }
+  }
+}
+
+void PrintUnlisted(const manifests::Layer& layer) {
+  std::printf("(not listed)\t%s\t%s\t%s\n", layer.file, layer.name != nullptr ? layer.name : "",
+              layer.why);
+}
+
+// Where each listed layer comes from, whether each implicit one is on here and what turns it on
+// and off, and each manifest the loader does not list, with why.
+void PrintSources(const manifests::Found& found, const trial::Answer& listed,
+                  const std::size_t* source) {
+  for (std::size_t i = 0; i < listed.count; ++i) {
+    if (source[i] == found.count) {
+      std::printf("(manifest)\t%s\tnone found where this loader looks\n", listed.names[i]);
+      continue;
+    }
+    const manifests::Layer& layer = found.layers[source[i]];
+    std::printf("(manifest)\t%s\t%s\t%s\n", layer.name, layer.file,
+                layer.library != nullptr ? layer.library : "");
+    if (layer.implicit) {
+      std::printf("(implicit)\t%s\t%s\t", layer.name, manifests::IsOn(layer) ? "on" : "off");
+      if (layer.enableVariable != nullptr) {
+        std::printf("on only where %s=%s; ", layer.enableVariable, layer.enableValue);
+      }
+      std::printf("off where %s is set\n", layer.disableVariable);
+    }
+  }
+  for (std::size_t i = 0; i < found.count; ++i) {
+    if (!found.layers[i].listed) {
+      PrintUnlisted(found.layers[i]);
+    }
+  }
+}
+
 // Each layer enabled on its own, with the culprits turned off (but itself), so that its line is
 // its own verdict; then the plain instance's, and the setting that turns the culprits off. A name
 // the loader lists twice is tried once. Each line is printed as it is known.
-int Judge(const Settings& settings, const trial::Answer& listed) {
-  Layers layers{nullptr, 0, nullptr, true, listed.loaderVersion};
+int Judge(const Settings& settings, const trial::Answer& listed, const std::size_t* source) {
+  Layers layers{nullptr, 0, nullptr, true, listed.loaderVersion, nullptr};
   auto* names = static_cast<const char**>(std::calloc(listed.count + 1, sizeof(char*)));
   auto* unique = static_cast<std::size_t*>(std::calloc(listed.count + 1, sizeof(std::size_t)));
+  auto* sources = static_cast<std::size_t*>(std::calloc(listed.count + 1, sizeof(std::size_t)));
   layers.culprit = static_cast<bool*>(std::calloc(listed.count + 1, sizeof(bool)));
   auto* verdicts = static_cast<Verdict*>(std::calloc(listed.count + 1, sizeof(Verdict)));
-  bool judged =
-      names != nullptr && unique != nullptr && layers.culprit != nullptr && verdicts != nullptr;
+  bool judged = names != nullptr && unique != nullptr && sources != nullptr &&
+                layers.culprit != nullptr && verdicts != nullptr;
   if (!judged) {
     std::fputs("failed to allocate memory for the verdicts\n", stderr);
   }
@@ -399,11 +582,15 @@ int Judge(const Settings& settings, const trial::Answer& listed) {
     while (at < layers.count && std::strcmp(names[at], listed.names[i]) != 0) {
       ++at;
     }
-    names[at] = listed.names[i];
-    layers.count += at == layers.count ? 1 : 0;
+    if (at == layers.count) {
+      names[at] = listed.names[i];
+      sources[at] = source[i];
+      ++layers.count;
+    }
     unique[i] = at;
   }
   layers.names = names;
+  layers.source = sources;
   Verdict plain{};
   judged = judged && InstanceVerdict(settings, nullptr, nullptr, &plain) &&
            (Loads(plain) || FindCulprits(settings, plain, &layers));
@@ -446,9 +633,13 @@ int Judge(const Settings& settings, const trial::Answer& listed) {
     std::fputs("(plain instance)\t", stdout);
     PrintVerdict(stdout, settings, plain);
     std::putchar('\n');
-    if (culprits != nullptr) {
+    if (culprits != nullptr && !settings.switches->used) {
       PrintTurnOff(settings, culprits);
     }
+    if (culprits != nullptr) {
+      PrintOwnSwitches(settings, layers);
+    }
+    PrintSources(*settings.switches->found, listed, source);
     if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
       std::fputs("failed to write the verdicts to standard output\n", stderr);
       judged = false;
@@ -458,16 +649,53 @@ int Judge(const Settings& settings, const trial::Answer& listed) {
   }
   std::free(culprits);
   std::free(unique);
+  std::free(sources);
   std::free(static_cast<void*>(names));
   std::free(layers.culprit);
   std::free(verdicts);
   return judged && allLoad ? EXIT_SUCCESS : EXIT_FAILURE;
 }
 
-int Check(const Settings& settings) {
+int Check(Settings settings) {
   platform::PrepareToStartChildren();
   trial::Answer names{};
-  const int status = ReadNames(settings, nullptr, &names) ? Judge(settings, names) : EXIT_FAILURE;
+  manifests::Found found{};
+  Switches switches{&found, nullptr, nullptr, false};
+  settings.switches = &switches;
+  if (!ReadNames(settings, nullptr, &names)) {
+    // Where the loader cannot list layers, a manifest it could not read may be why (one
+    // truncated file fails a loader of 1.3.239): those, as the newest loader finds them.
+    manifests::Read(UINT32_MAX, &found);
+    for (std::size_t i = 0; i < found.count; ++i) {
+      if (found.layers[i].unread) {
+        PrintUnlisted(found.layers[i]);
+      }
+    }
+    std::fflush(stdout);
+    manifests::Free(&found);
+    return EXIT_FAILURE;
+  }
+  manifests::Read(names.loaderVersion, &found);
+  std::size_t* source = manifests::Match(names.names, names.count, &found);
+  auto* listed = static_cast<bool*>(std::calloc(found.count + 1, sizeof(bool)));
+  auto* userSet = static_cast<bool*>(std::calloc(found.count + 1, sizeof(bool)));
+  int status = EXIT_FAILURE;
+  if (found.outOfMemory || source == nullptr || listed == nullptr || userSet == nullptr) {
+    std::fputs("failed to allocate memory for the layer manifests\n", stderr);
+  } else {
+    for (std::size_t i = 0; i < found.count; ++i) {
+      const manifests::Layer& layer = found.layers[i];
+      listed[i] = layer.listed && layer.implicit && layer.disableVariable != nullptr;
+      userSet[i] = listed[i] && std::getenv(layer.disableVariable) != nullptr;
+    }
+    switches.listed = listed;
+    switches.userSet = userSet;
+    status = Judge(settings, names, source);
+  }
+  std::free(source);
+  std::free(listed);
+  std::free(userSet);
+  manifests::Free(&found);
   trial::FreeAnswer(&names);
   return status;
 }
@@ -488,7 +716,8 @@ int main(int argc, char** argv) {
     return trial::Run(argc - 1, argv + 1);
   }
   const char* disabled = std::getenv(kDisableVariable);
-  Settings settings{10, "10", false, disabled != nullptr && *disabled != '\0' ? disabled : nullptr};
+  Settings settings{10, "10", false, disabled != nullptr && *disabled != '\0' ? disabled : nullptr,
+                    nullptr};
   for (int i = 1; i < argc; ++i) {
     const char* argument = argv[i];
     if (std::strcmp(argument, "--help") == 0) {

@@ -18,7 +18,7 @@ if(WINDOWS)
     message(FATAL_ERROR "${PROGRAM} is not a ${kind} console program:\n${dump}")
   endif()
   string(REGEX MATCHALL "DLL Name: [^\n]+" lines "${dump}")
-  set(allowed kernel32.dll ole32.dll msvcrt.dll)
+  set(allowed kernel32.dll ole32.dll advapi32.dll msvcrt.dll)
 else()
   execute_process(COMMAND readelf -W -d -l "${PROGRAM}" OUTPUT_VARIABLE dump RESULT_VARIABLE failed)
   if(NOT dump MATCHES "GNU_RELRO" OR NOT dump MATCHES "\\(FLAGS\\)[^\n]*BIND_NOW"

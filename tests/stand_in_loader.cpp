@@ -8,6 +8,7 @@
 //
 //   log=PATH                 append one line per call received to PATH
 //   create=N                 vkCreateInstance returns N
+//   create-unless=VARIABLE   but succeeds where VARIABLE is set (a dying layer's own switch)
 //   null-instance            vkCreateInstance succeeds without writing the instance
 //   instance-on-failure      vkCreateInstance writes the instance even when it fails
 //   hide=NAME                vkGetInstanceProcAddr returns null for NAME (may repeat)
@@ -120,6 +121,9 @@ void ReadScript() {
       script.log = value;
     } else if (key == "create") {
       script.createResult = ToResult(value);
+    } else if (key == "create-unless") {
+      script.createResult =
+          std::getenv(value.c_str()) != nullptr ? VK_SUCCESS : script.createResult;
     } else if (key == "null-instance") {
       script.nullInstance = true;
     } else if (key == "instance-on-failure") {

@@ -18,6 +18,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -44,10 +46,15 @@ struct Case {
                                             // behaviour
   std::vector<std::pair<std::string, std::string>> environment;
   std::vector<std::string> arguments;
-  std::string out;  // the test layers' lines and all from the plain instance on
-  std::string err;
+  std::string out;  // the test layers' lines and all from the plain instance on, but for
+  std::string err;  // the lines of where layers come from
   int status;
   StandardOutput output = StandardOutput::kCaptured;
+  // Manifests written as they stand, in a folder VK_LAYER_PATH names (PATH, CONTENT), and the
+  // lines of where layers come from that name this test's folder ($T; $L the test layers'), where
+  // they are compared.
+  std::vector<std::pair<std::string, std::string>> files = {};
+  std::string sources = {};
 };
 
 void PrintTo(const Case& param, std::ostream* os) { *os << param.name; }
@@ -55,8 +62,32 @@ void PrintTo(const Case& param, std::ostream* os) { *os << param.name; }
 const std::string kDies = "dies: signal 11 (SIGSEGV)";
 const std::string kRefuses = "fails: -3 (VK_ERROR_INITIALIZATION_FAILED)";
 
-// The lines that turn off the test layers of those names, in this order.
-std::string TurnOff(const std::vector<std::string>& names) {
+// The switch of the implicit test layer of that name (its manifest's "disable_environment").
+std::string Switch(const std::string& name) {
+  std::string variable = "MORVANTIQUELL_OFF_" + name;
+  for (char& c : variable) {
+    c = std::isalnum(static_cast<unsigned char>(c)) != 0 ? c : '_';
+  }
+  return variable;
+}
+
+// The lines that turn the layers off by their own switches.
+std::string OwnSwitches(const std::vector<std::string>& names) {
+  std::string sh = "(own switch, sh)\texport";
+  std::string cmd = "(own switch, cmd)\t";
+  std::string powerShell = "(own switch, PowerShell)\t";
+  for (const std::string& name : names) {
+    const bool first = &name == &names.front();
+    sh += " " + Switch(name) + "='1'";
+    cmd += (first ? "" : " & ") + ("set \"" + Switch(name) + "=1\"");
+    powerShell += (first ? "" : "; ") + ("$env:" + Switch(name) + " = '1'");
+  }
+  return sh + "\n" + cmd + "\n" + powerShell + "\n";
+}
+
+// The lines that turn off the test layers of those names, in this order, by the loader's variable
+// and by the switches of those of `own` (by default the same).
+std::string TurnOff(const std::vector<std::string>& names, std::vector<std::string> own = {}) {
   std::string sh;
   std::string cmd;
   std::string powerShell;
@@ -75,11 +106,31 @@ std::string TurnOff(const std::vector<std::string>& names) {
   powerShell.pop_back();
   return "(turn it off, sh)\texport VK_LOADER_LAYERS_DISABLE='" + sh + "'\n" +
          "(turn it off, cmd)\tset \"VK_LOADER_LAYERS_DISABLE=" + cmd + "\"\n" +
-         "(turn it off, PowerShell)\t$env:VK_LOADER_LAYERS_DISABLE = '" + powerShell + "'\n";
+         "(turn it off, PowerShell)\t$env:VK_LOADER_LAYERS_DISABLE = '" + powerShell + "'\n" +
+         OwnSwitches(own.empty() ? names : own);
 }
 
 std::string Line(const std::string& name, const std::string& verdict) {
   return "VK_LAYER_MORVANTIQUELL_" + name + "\t" + verdict + "\n";
+}
+
+std::string Replace(std::string text, const std::string& from, const std::string& to) {
+  for (std::size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size()) {
+    text.replace(at, from.size(), to);
+  }
+  return text;
+}
+
+// A manifest of one layer, VK_LAYER_MORVANTIQUELL_NAME, with the test layer that loads; FIELDS
+// adds to the layer's, or replaces them where it starts with a brace.
+std::string Manifest(const std::string& name, const std::string& fields = "") {
+  const std::string layer = "{\"name\":\"VK_LAYER_MORVANTIQUELL_" + name +
+                            "\",\"type\":\"GLOBAL\",\"library_path\":\"$L/test_layer_passes.so\","
+                            "\"api_version\":\"1.0.0\",\"implementation_version\":\"1\","
+                            "\"description\":\"test layer\"" +
+                            fields + "}";
+  return "{\"file_format_version\":\"1.0.0\",\"layer\":" +
+         (fields.rfind('{', 0) == 0 ? fields : layer) + "}";
 }
 
 const std::vector<Case>& Cases() {
@@ -96,6 +147,17 @@ const std::vector<Case>& Cases() {
       "loader does in an elevated process), so no layer is named for the "
       "plain instance\n";
   const std::string trial = "== morvantiquell-check --trial=";
+  const std::string other = sizeof(void*) == 8 ? "32" : "64";
+  const std::string onDemand =
+      Manifest("overlay",
+               ",\"enable_environment\":{\"MORVANTIQUELL_OVERLAY\":\"1\"},"
+               "\"disable_environment\":{\"MORVANTIQUELL_NO_OVERLAY\":\"1\"}");
+  const std::string onDemandSource =
+      "(implicit)\tVK_LAYER_MORVANTIQUELL_overlay\t%s\ton only where MORVANTIQUELL_OVERLAY=1; off "
+      "where MORVANTIQUELL_NO_OVERLAY is set\n"
+      "(manifest)\tVK_LAYER_MORVANTIQUELL_overlay\t$T/XDG_DATA_HOME/vulkan/implicit_layer.d/o.json"
+      "\t$L/test_layer_passes.so\n";
+  const std::string unlisted = "(not listed)\t$T/files/";
   // clang-format off
   static const std::vector<Case> cases = {
     // name, stand-in script, implicit layers, explicit layers, environment, arguments,
@@ -117,7 +179,7 @@ const std::vector<Case>& Cases() {
     {"ACulpritBesideAnInnocentImplicitLayer", "", {"passes", "dies", "aborts"}, {},
         {{"VK_LOADER_LAYERS_DISABLE", "VK_LAYER_MORVANTIQUELL_aborts"}}, {},
         Line("passes", "loads") + Line("dies", kDies) + "(plain instance)\t" + kDies + "\n" +
-        TurnOff({"aborts", "dies"}), "", 1},
+        TurnOff({"aborts", "dies"}, {"dies"}), "", 1},
     // (A row with a layer that hangs waits out its time limit; its other trials must each end
     // within it. The process test shows how a time limit ends a trial.)
     {"AHangingImplicitLayerIsNamed", "", {"hangs"}, {}, {}, {"--timeout=6"},
@@ -140,9 +202,61 @@ const std::vector<Case>& Cases() {
         Line("hangs", "no answer within 3 s") +
         "(plain instance)\tloads\n", "failed to write the verdicts to standard output\n", 1,
         StandardOutput::kFullPipe},
+    // Where each layer comes from; what turns an implicit one on and off, and whether it is on.
+    {"WhereEachLayerComesFrom", "", {"passes"}, {"prints"}, {}, {},
+        Line("passes", "loads") + Line("prints", "loads") + "(plain instance)\tloads\n", "", 0,
+        StandardOutput::kCaptured, {},
+        "(implicit)\tVK_LAYER_MORVANTIQUELL_passes\ton\toff where MORVANTIQUELL_OFF_passes is set\n"
+        "(manifest)\tVK_LAYER_MORVANTIQUELL_passes\t$T/XDG_CONFIG_HOME/vulkan/implicit_layer.d/"
+        "passes.json\t$L/test_layer_passes.so\n"
+        "(manifest)\tVK_LAYER_MORVANTIQUELL_prints\t$T/prints/prints.json\t$L/test_layer_prints.so\n"},
+    {"AnImplicitLayerOnOnlyWhereItsVariableIsSet", "", {}, {}, {}, {},
+        Line("overlay", "loads") + "(plain instance)\tloads\n", "", 0, StandardOutput::kCaptured,
+        {{"XDG_DATA_HOME/vulkan/implicit_layer.d/o.json", onDemand}}, Replace(onDemandSource, "%s", "off")},
+    {"AnImplicitLayerWithItsVariableSet", "", {}, {}, {{"MORVANTIQUELL_OVERLAY", "1"}}, {},
+        Line("overlay", "loads") + "(plain instance)\tloads\n", "", 0, StandardOutput::kCaptured,
+        {{"XDG_DATA_HOME/vulkan/implicit_layer.d/o.json", onDemand}}, Replace(onDemandSource, "%s", "on")},
+    // Each manifest the loader does not list, and why; one in a folder with spaces and non-ASCII
+    // letters in its name, which it lists.
+    {"ManifestsTheLoaderDoesNotList", "", {}, {}, {{"VK_LOADER_LAYERS_DISABLE", "*_turned_off"}}, {},
+        Line("listed", "loads") + "(plain instance)\tloads\n", "", 0, StandardOutput::kCaptured,
+        {{"files/arch.json", Manifest("arch", ",\"library_arch\":\"" + other + "\"")},
+         {"files/device.json", Manifest("", "{\"name\":\"VK_LAYER_MORVANTIQUELL_device\","
+             "\"type\":\"DEVICE\",\"library_path\":\"x.so\",\"api_version\":\"1.0.0\","
+             "\"implementation_version\":\"1\",\"description\":\"test layer\"}")},
+         {"files/no-library.json", Manifest("", "{\"name\":\"VK_LAYER_MORVANTIQUELL_no_library\","
+             "\"type\":\"GLOBAL\",\"api_version\":\"1.0.0\",\"implementation_version\":\"1\","
+             "\"description\":\"test layer\"}")},
+         {"files/no-layer.json", "{\"file_format_version\":\"1.0.0\"}"},
+         {"files/no-version.json", "{\"layer\":{}}"},
+         {"files/off.json", Manifest("turned_off")},
+         {"sp\xc3\xa4" "ce d/listed.json", Manifest("listed")}},
+        "(manifest)\tVK_LAYER_MORVANTIQUELL_listed\t$T/sp\xc3\xa4" "ce d/listed.json\t"
+        "$L/test_layer_passes.so\n" +
+        unlisted + "arch.json\tVK_LAYER_MORVANTIQUELL_arch\tbuilt for " + other +
+        "-bit programs (library_arch \"" + other + "\"); this loader is " +
+        std::to_string(sizeof(void*) * 8) + "-bit\n" +
+        unlisted + "device.json\tVK_LAYER_MORVANTIQUELL_device\tits type is \"DEVICE\"; the loader "
+        "lists INSTANCE and GLOBAL layers\n" +
+        unlisted + "no-layer.json\t\tno \"layer\" or \"layers\" in it\n" +
+        unlisted + "no-library.json\tVK_LAYER_MORVANTIQUELL_no_library\tthe layer has no "
+        "\"library_path\", which the loader needs\n" +
+        unlisted + "no-version.json\t\tno \"file_format_version\" string, which the loader needs\n" +
+        unlisted + "off.json\tVK_LAYER_MORVANTIQUELL_turned_off\tturned off by "
+        "VK_LOADER_LAYERS_DISABLE=*_turned_off\n"},
     // The stand-in loader: the loader's version decides whether layers can be turned off.
     {"APlainInstanceRefusedByALoaderBefore1_3_234", "version=1.3.233;create=-3", {}, {}, {}, {},
         "(plain instance)\t" + kRefuses + "\n", cannot, 1},
+    // There the implicit layers' own switches turn them off, and name the culprit.
+    {"AnImplicitLayerThatKillsALoaderBefore1_3_234", "version=1.3.233;create=-3;"
+        "create-unless=MORVANTIQUELL_OFF_b;layers=VK_LAYER_MORVANTIQUELL_a,VK_LAYER_MORVANTIQUELL_b",
+        {"passes:a", "passes:b"}, {}, {}, {},
+        Line("a", "loads") + Line("b", kRefuses) + "(plain instance)\t" + kRefuses + "\n" +
+        OwnSwitches({"b"}), "", 1},
+    {"NoImplicitLayerKillsALoaderBefore1_3_234", "version=1.3.233;create=-3;"
+        "layers=VK_LAYER_MORVANTIQUELL_a", {"passes:a"}, {}, {}, {}, "",
+        "no Vulkan instance survives with the implicit layers turned off by their own switches, so "
+        "none of them is to blame: " + kRefuses + "\n", 1},
     {"ALoaderFrom1_3_234ThatIgnoresTheVariable", "version=1.3.234;create=-3;"
         "layers=VK_LAYER_MORVANTIQUELL_a", {}, {}, {}, {},
         Line("a", "unknown: as the plain instance, " + kRefuses) +
@@ -177,14 +291,13 @@ void WriteManifest(const std::string& folder, const std::string& layer, bool imp
   const std::string name = layer.substr(layer.find(':') + 1);
   const std::string library =
       behaviour == "missing" ? folder + "/absent.so" : layers + "/test_layer_" + behaviour + ".so";
-  WriteFile(
-      folder + "/" + behaviour + ".json",
-      "{\"file_format_version\":\"1.0.0\",\"layer\":{\"name\":\"VK_LAYER_MORVANTIQUELL_" + name +
-          "\",\"type\":\"GLOBAL\",\"library_path\":\"" + library +
-          "\",\"api_version\":\"1.0.0\",\"implementation_version\":\"1\","
-          "\"description\":\"test layer\"" +
-          (implicit ? ",\"disable_environment\":{\"MORVANTIQUELL_TEST_LAYER_OFF\":\"1\"}" : "") +
-          "}}");
+  WriteFile(folder + "/" + behaviour + ".json",
+            "{\"file_format_version\":\"1.0.0\",\"layer\":{\"name\":\"VK_LAYER_MORVANTIQUELL_" +
+                name + "\",\"type\":\"GLOBAL\",\"library_path\":\"" + library +
+                "\",\"api_version\":\"1.0.0\",\"implementation_version\":\"1\","
+                "\"description\":\"test layer\"" +
+                (implicit ? ",\"disable_environment\":{\"" + Switch(name) + "\":\"1\"}" : "") +
+                "}}");
 }
 
 // A process that is gone, or only waits to be reaped.
@@ -194,15 +307,40 @@ bool Gone(const std::string& pid) {
   return !std::getline(stat, line) || line.find(") Z ") != std::string::npos;
 }
 
+bool IsSource(const std::string& line) {
+  return line.rfind("(manifest)\t", 0) == 0 || line.rfind("(implicit)\t", 0) == 0 ||
+         line.rfind("(not listed)\t", 0) == 0;
+}
+
 std::string OurLinesAndAfter(const std::string& out) {
   std::istringstream lines(out);
   std::string kept;
   for (std::string line; std::getline(lines, line);) {
-    if (line.rfind("VK_LAYER_MORVANTIQUELL_", 0) == 0 || line.rfind('(', 0) == 0) {
+    if ((line.rfind("VK_LAYER_MORVANTIQUELL_", 0) == 0 || line.rfind('(', 0) == 0) &&
+        !IsSource(line)) {
       kept += line + "\n";
     }
   }
   return kept;
+}
+
+// The lines of where layers come from that name the folder, written with $T for it, sorted.
+std::string OurSources(const std::string& out, const std::string& folder) {
+  std::istringstream lines(out);
+  std::vector<std::string> kept;
+  for (std::string line; std::getline(lines, line);) {
+    if (IsSource(line) && (line.find(folder) != std::string::npos ||
+                           line.find("VK_LAYER_MORVANTIQUELL_") != std::string::npos)) {
+      kept.push_back(Replace(Replace(line, layers, "$L"), folder, "$T") + "\n");
+    }
+  }
+  // In the order of the loader, which lists a folder in the order the file system keeps it.
+  std::sort(kept.begin(), kept.end());
+  std::string text;
+  for (const std::string& line : kept) {
+    text += line;
+  }
+  return text;
 }
 
 class Check : public testing::TestWithParam<Case> {};
@@ -222,6 +360,15 @@ TEST_P(Check, PrintsAndExitsAsTabled) {
   for (std::size_t i = 0; i < testCase.implicitLayers.size(); ++i) {
     WriteManifest(folder + "/" + implicitFolders.at(i) + "/vulkan/implicit_layer.d",
                   testCase.implicitLayers[i], true);
+  }
+  // Files outside the XDG folders are explicit layers, their folders read in the table's order.
+  for (const auto& [path, content] : testCase.files) {
+    WriteFile(folder + "/" + path, Replace(content, "$L", layers));
+    const std::string parent = folder + "/" + path.substr(0, path.find('/'));
+    if (path.rfind("XDG_", 0) != 0 &&
+        (":" + added + ":").find(":" + parent + ":") == std::string::npos) {
+      added += (added.empty() ? "" : ":") + parent;
+    }
   }
   ProgramRun run;
   run.command = launcher;
@@ -243,6 +390,9 @@ TEST_P(Check, PrintsAndExitsAsTabled) {
   const ProgramResult result = RunProgram(run);
 
   EXPECT_EQ(OurLinesAndAfter(result.out), testCase.out) << result.out;
+  if (!testCase.sources.empty()) {
+    EXPECT_EQ(OurSources(result.out, folder), testCase.sources) << result.out;
+  }
   EXPECT_EQ(result.err, testCase.err);
   EXPECT_EQ(result.status, testCase.status);
   // Every process a hanging layer started, in every trial, has been ended.
@@ -268,6 +418,109 @@ INSTANTIATE_TEST_SUITE_P(Table, Check, testing::ValuesIn(Cases()),
                          [](const testing::TestParamInfo<Case>& param) {
                            return param.param.name;
                          });
+
+// Agreement with the loader, whichever it is: the check finds the manifest of every layer the
+// loader lists, and gives every manifest it finds and the loader does not list a reason it knows.
+// The manifests are the installed ones and the user's, of each kind, a loader settings file
+// (read from loader 1.4 on), and then a truncated one (which fails Debian 12's loader).
+TEST(Agreement, EveryLayerHasItsManifestAndEveryOtherManifestItsReason) {
+  const std::string folder = MakeTemporaryFolder();
+  const std::string data = folder + "/data/vulkan/";
+  const std::string explicitFolder = data + "explicit_layer.d/";
+  const std::string own = sizeof(void*) == 8 ? "64" : "32";
+  const std::string other = sizeof(void*) == 8 ? "32" : "64";
+  const std::vector<std::pair<std::string, std::string>> files = {
+      {explicitFolder + "one.json", Manifest("one")},
+      {explicitFolder + "twice-a.json", Manifest("twice")},
+      {explicitFolder + "twice-b.json", Manifest("twice")},
+      {explicitFolder + "own.json", Manifest("own", ",\"library_arch\":\"" + own + "\"")},
+      {explicitFolder + "other.json", Manifest("other", ",\"library_arch\":\"" + other + "\"")},
+      {explicitFolder + "off.json", Manifest("off")},
+      {explicitFolder + "long.json", Manifest(std::string(300, 'x'))},
+      {data + "implicit_layer.d/on-demand.json",
+       Manifest("on_demand",
+                ",\"enable_environment\":{\"MORVANTIQUELL_ON\":\"1\"},"
+                "\"disable_environment\":{\"MORVANTIQUELL_NO\":\"1\"}")},
+      {folder + "/own/settings-on.json", Manifest("settings_on")},
+      {folder + "/own/settings-off.json", Manifest("settings_off")},
+      {data + "loader_settings.d/vk_loader_settings.json",
+       "{\"file_format_version\":\"1.0.1\",\"settings\":{\"layers\":["
+       "{\"control\":\"on\",\"name\":\"VK_LAYER_MORVANTIQUELL_settings_on\",\"path\":\"" +
+           folder +
+           "/own/settings-on.json\",\"treat_as_implicit_manifest\":false},"
+           "{\"control\":\"off\",\"name\":\"VK_LAYER_MORVANTIQUELL_settings_off\",\"path\":\"" +
+           folder +
+           "/own/settings-off.json\",\"treat_as_implicit_manifest\":false},"
+           "{\"control\":\"unordered_layer_location\"}]}}"},
+  };
+  for (const auto& [path, content] : files) {
+    WriteFile(path, Replace(content, "$L", layers));
+  }
+  ProgramRun run;
+  run.command = launcher;
+  run.command.push_back(program);
+  run.environment = {{"HOME", folder + "/home"},
+                     {"XDG_CONFIG_HOME", folder + "/config"},
+                     {"XDG_DATA_HOME", folder + "/data"},
+                     {"VK_LOADER_LAYERS_DISABLE", "VK_LAYER_MORVANTIQUELL_off"}};
+  const ProgramResult result = RunProgram(run);
+  EXPECT_EQ(result.out.find("none found where this loader looks"), std::string::npos) << result.out;
+  EXPECT_EQ(result.out.find("a reason the check does not know"), std::string::npos) << result.out;
+  // Each file: where the loader lists its layer, its manifest line; else its line and reason.
+  const auto reason = [&](const std::string& file) {
+    const std::string start = "(not listed)\t" + file + "\t";
+    const std::size_t at = result.out.find(start);
+    return at == std::string::npos
+               ? std::string("listed")
+               : result.out.substr(at + start.size(),
+                                   result.out.find('\n', at) - at - start.size());
+  };
+  for (const auto& [path, content] : files) {
+    if (path.find("loader_settings.d") == std::string::npos &&
+        path.find("/own/") == std::string::npos) {
+      const bool listed = result.out.find("\t" + path + "\t") != std::string::npos;
+      EXPECT_TRUE(listed) << path << " is nowhere in:\n" << result.out;
+    }
+  }
+  // A loader that reads the settings file (from 1.4) lists one of its layers and not the other.
+  if (result.out.find("VK_LAYER_MORVANTIQUELL_settings_on\t") != std::string::npos) {
+    EXPECT_EQ(reason(folder + "/own/settings-on.json"), "listed");
+    EXPECT_EQ(reason(folder + "/own/settings-off.json"),
+              "VK_LAYER_MORVANTIQUELL_settings_off\tturned off by the loader settings file " +
+                  data + "loader_settings.d/vk_loader_settings.json");
+  } else {
+    EXPECT_EQ(result.out.find(folder + "/own/"), std::string::npos) << result.out;
+  }
+  EXPECT_EQ(reason(explicitFolder + "own.json"), "listed");
+  EXPECT_EQ(reason(explicitFolder + "off.json"),
+            "VK_LAYER_MORVANTIQUELL_off\tturned off by "
+            "VK_LOADER_LAYERS_DISABLE=VK_LAYER_MORVANTIQUELL_off");
+  EXPECT_EQ(reason(explicitFolder + "other.json").find("\tbuilt for " + other + "-bit programs"),
+            std::string("VK_LAYER_MORVANTIQUELL_other").size());
+  // The loader lists both files of one name (1.3.239), or takes the first it reads.
+  const std::string a = reason(explicitFolder + "twice-a.json");
+  const std::string b = reason(explicitFolder + "twice-b.json");
+  const std::string taken =
+      "VK_LAYER_MORVANTIQUELL_twice\tthe loader takes a layer of this name from ";
+  EXPECT_TRUE((a == "listed" && b == "listed") ||
+              (a == "listed" && b == taken + explicitFolder + "twice-a.json") ||
+              (b == "listed" && a == taken + explicitFolder + "twice-b.json"))
+      << a << "\n"
+      << b;
+
+  // A truncated manifest: the loader lists nothing (Debian 12's fails) or passes over the file.
+  WriteFile(explicitFolder + "truncated.json", Manifest("truncated").substr(0, 40));
+  const ProgramResult truncated = RunProgram(run);
+  EXPECT_NE(truncated.out.find("(not listed)\t" + explicitFolder +
+                               "truncated.json\t\tnot JSON at byte 40: "),
+            std::string::npos)
+      << truncated.out;
+  if (!truncated.err.empty()) {
+    EXPECT_EQ(truncated.err, "vkEnumerateInstanceLayerProperties failed with error code '-1'\n");
+    EXPECT_EQ(truncated.status, 1);
+  }
+  std::filesystem::remove_all(folder);
+}
 
 }  // namespace
 
