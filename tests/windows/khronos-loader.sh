@@ -77,17 +77,26 @@ compare "no layer registered" "$shipped" ""
 # layers that kill the plain instance, which only the loader that reads VK_LOADER_LAYERS_DISABLE
 # under Wine can turn off. No trial may be left running, also where the check is killed.
 trials() { pgrep -f "khronos-$version.*morvantiquell-check.exe --trial"; }
-check_case() { # NAME FOLDER EXPECTED_OUT EXPECTED_ERR EXPECTED_STATUS
+# Where the check finds each listed layer's manifest, and a reason it knows for each it does not list.
+agrees() { # CHECK_OUTPUT
+  local name
+  ! grep -qE 'none found where this loader looks|a reason the check does not know' "$1" || return 1
+  for name in $(grep -vE '^\(' "$1" | cut -f1); do
+    grep -qE "^\(manifest\)	$name	[A-Z]:" "$1" || return 1
+  done
+}
+check_case() { # NAME FOLDER EXPECTED_OUT EXPECTED_ERR EXPECTED_STATUS (where layers come from aside)
   local status
-  TEST_LAYER_EXIT_STATUS=-1 "$WINE" "$2/morvantiquell-check.exe" >"$work/out" 2>"$work/err"
+  TEST_LAYER_EXIT_STATUS=-1 "$WINE" "$2/morvantiquell-check.exe" >"$work/all" 2>"$work/err"
   status=$?
+  grep -vE '^\((manifest|implicit|not listed)\)	' "$work/all" >"$work/out"
   printf '%s\n' "$3" | sed 's/$/\r/' >"$work/expected"
   if [ "$status" -eq "$5" ] && cmp -s "$work/out" "$work/expected" && [ "$(tr -d '\r' <"$work/err")" = "$4" ] &&
-    ! trials >/dev/null; then
+    agrees "$work/all" && ! trials >/dev/null; then
     echo "khronos-loader $version: ok: the check: $1"
   else
     echo "khronos-loader $version: FAILED: the check: $1 (status $status)"
-    cat -A "$work/out" "$work/err"
+    cat -A "$work/all" "$work/err"
     echo "-- expected:"; printf '%s' "$3"; echo "$4"
     trials | xargs -r ps -o pid,args -p
     failed=1
@@ -97,8 +106,8 @@ layer() { printf 'VK_LAYER_MORVANTIQUELL_%s\t%s\n' "$@"; }
 mkdir -p "$drive_c/layers"
 cp "$shipped"/test_layer_*.dll "$drive_c/layers/"
 for behaviour in passes refuses missing dies exits hangs; do # (no test_layer_missing.dll)
-  printf '{"file_format_version":"1.0.0","layer":{"name":"VK_LAYER_MORVANTIQUELL_%s","type":"GLOBAL","library_path":".\\\\test_layer_%s.dll","api_version":"1.0.0","implementation_version":"1","description":"test layer","disable_environment":{"MORVANTIQUELL_TEST_LAYER_OFF":"1"}}}' \
-    "$behaviour" "$behaviour" >"$drive_c/layers/check-$behaviour.json"
+  printf '{"file_format_version":"1.0.0","layer":{"name":"VK_LAYER_MORVANTIQUELL_%s","type":"GLOBAL","library_path":".\\\\test_layer_%s.dll","api_version":"1.0.0","implementation_version":"1","description":"test layer","disable_environment":{"MORVANTIQUELL_OFF_%s":"1"}}}' \
+    "$behaviour" "$behaviour" "$behaviour" >"$drive_c/layers/check-$behaviour.json"
 done
 layer_values Explicit dword:00000000 check-{passes,refuses,missing,dies,exits,hangs}.json | registry "$view"
 dies="dies: exception 0xC0000005 (EXCEPTION_ACCESS_VIOLATION)"
@@ -126,16 +135,19 @@ fi
 
 { layer_values Explicit - check-{refuses,missing,hangs,dies,exits}.json &&
   layer_values Implicit dword:00000000 check-dies.json check-refuses.json; } | registry "$view"
+own_switches=$(printf '(own switch, %s)\t%s\n' sh "export MORVANTIQUELL_OFF_dies='1' MORVANTIQUELL_OFF_refuses='1'" \
+  cmd 'set "MORVANTIQUELL_OFF_dies=1" & set "MORVANTIQUELL_OFF_refuses=1"' \
+  PowerShell "\$env:MORVANTIQUELL_OFF_dies = '1'; \$env:MORVANTIQUELL_OFF_refuses = '1'")
 turn_off=$(printf '(turn it off, %s)\t%s\n' sh "export VK_LOADER_LAYERS_DISABLE='VK_LAYER_MORVANTIQUELL_dies,VK_LAYER_MORVANTIQUELL_refuses'" \
   cmd 'set "VK_LOADER_LAYERS_DISABLE=VK_LAYER_MORVANTIQUELL_dies,VK_LAYER_MORVANTIQUELL_refuses"' \
-  PowerShell "\$env:VK_LOADER_LAYERS_DISABLE = 'VK_LAYER_MORVANTIQUELL_dies,VK_LAYER_MORVANTIQUELL_refuses'")
+  PowerShell "\$env:VK_LOADER_LAYERS_DISABLE = 'VK_LAYER_MORVANTIQUELL_dies,VK_LAYER_MORVANTIQUELL_refuses'"
+  printf '%s' "$own_switches")
 check_case "two implicit layers that kill the plain instance are named (a loader that reads VK_LOADER_LAYERS_DISABLE)" \
   "$unsafe" "$(layer dies "$dies"; layer refuses "$refuses"; layer passes loads
   printf '(plain instance)\t%s\n%s' "$dies" "$turn_off")" "" 1
-unknown="unknown: as the plain instance, $dies"
-check_case "two implicit layers, which the loader as Windows ships it will not turn off" "$shipped" \
-  "$(layer dies "$unknown"; layer refuses "$unknown"; layer passes "$unknown"; printf '(plain instance)\t%s' "$dies")" \
-  "loader $version ignores VK_LOADER_LAYERS_DISABLE here (a Windows loader does in an elevated process), so no layer is named for the plain instance" 1
+check_case "two implicit layers, which the loader as Windows ships it turns off only by their own switches" "$shipped" \
+  "$(layer dies "$dies"; layer refuses "$refuses"; layer passes loads
+  printf '(plain instance)\t%s\n%s' "$dies" "$own_switches")" "" 1
 
 manifest layers a.json VK_LAYER_MORVANTIQUELL_implicit implicit
 manifest layers b.json VK_LAYER_MORVANTIQUELL_explicit
@@ -146,6 +158,17 @@ manifest layers d.json "$long"
 registered=$'VK_LAYER_MORVANTIQUELL_implicit\n'"$explicit$long_listed"
 compare "implicit and explicit layers in HKLM, a duplicate, a 255-byte name" "$shipped" "$registered" \
   MORVANTIQUELL_TEST_NO_IMPLICIT=1
+agree_case() { # NAME FOLDER [VARIABLE=VALUE...]: the check agrees with the loader
+  env "${@:3}" "$WINE" "$2/morvantiquell-check.exe" >"$work/all" 2>"$work/err"
+  if agrees "$work/all"; then
+    echo "khronos-loader $version: ok: the check finds the manifests: $1"
+  else
+    echo "khronos-loader $version: FAILED: the check finds the manifests: $1"
+    cat -A "$work/all" "$work/err"
+    failed=1
+  fi
+}
+agree_case "in HKLM, a duplicate, a 255-byte name" "$shipped" MORVANTIQUELL_TEST_NO_IMPLICIT=1
 
 manifest added/second s.json VK_LAYER_MORVANTIQUELL_added_second
 manifest added/first f.json VK_LAYER_MORVANTIQUELL_added_first
@@ -177,6 +200,7 @@ settings_case() { # NAME EXPECTED_WHERE_READ LAYERS...
     >"$drive_c/settings/vk_loader_settings.json"
   [ "$reads_settings" = ON ] || expected=$registered
   compare "a settings file $name" "$shipped" "$expected" MORVANTIQUELL_TEST_NO_IMPLICIT=1
+  agree_case "a settings file $name" "$shipped" MORVANTIQUELL_TEST_NO_IMPLICIT=1
 }
 settings_case "turns a layer off" "VK_LAYER_MORVANTIQUELL_implicit$long_listed" \
   "$(layer off VK_LAYER_MORVANTIQUELL_explicit 'layers\\b.json')" "$unordered"
@@ -196,6 +220,7 @@ other_view=$((96 - view))
 layer_values Explicit dword:00000000 "v$other_view.json" | registry "$other_view"
 compare "a layer in each registry view: the $view-bit program lists only its own" "$shipped" \
   "$registered"$'\n'"VK_LAYER_MORVANTIQUELL_${view}_bit_view" MORVANTIQUELL_TEST_NO_IMPLICIT=1
+agree_case "a layer in each registry view" "$shipped" MORVANTIQUELL_TEST_NO_IMPLICIT=1
 
 key Drivers - | registry "$view"
 "$WINE" "$shipped/morvantiquell.exe" >"$work/out" 2>"$work/err"
