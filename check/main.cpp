@@ -47,6 +47,7 @@ struct Switches {
   const manifests::Found* found;
   const bool* listed;   // for each found layer: listed, implicit and with a switch
   const bool* userSet;  // for each found layer: its switch was set before the check started
+  const bool* on;       // for each found layer: an implicit one on in the user's environment
   bool used;            // trials turn layers off with these, not by name
 };
 
@@ -347,7 +348,7 @@ bool UseSwitches(const Settings& settings, Layers* layers, const char* why) {
   std::size_t switchable = 0;
   for (std::size_t i = 0; i < layers->count; ++i) {
     const manifests::Layer* layer = Switchable(settings, *layers, i);
-    layers->culprit[i] = layer != nullptr && manifests::IsOn(*layer);
+    layers->culprit[i] = layer != nullptr && settings.switches->on[layers->source[i]];
     switchable += layer != nullptr ? 1 : 0;
   }
   if (switchable == 0) {
@@ -536,8 +537,9 @@ void PrintUnlisted(const manifests::Layer& layer) {
 
 // Where each listed layer comes from, whether each implicit one is on here and what turns it on
 // and off, and each manifest the loader does not list, with why.
-void PrintSources(const manifests::Found& found, const trial::Answer& listed,
+void PrintSources(const Switches& switches, const trial::Answer& listed,
                   const std::size_t* source) {
+  const manifests::Found& found = *switches.found;
   for (std::size_t i = 0; i < listed.count; ++i) {
     if (source[i] == found.count) {
       std::printf("(manifest)\t%s\tnone found where this loader looks\n", listed.names[i]);
@@ -547,7 +549,7 @@ void PrintSources(const manifests::Found& found, const trial::Answer& listed,
     std::printf("(manifest)\t%s\t%s\t%s\n", layer.name, layer.file,
                 layer.library != nullptr ? layer.library : "");
     if (layer.implicit) {
-      std::printf("(implicit)\t%s\t%s\t", layer.name, manifests::IsOn(layer) ? "on" : "off");
+      std::printf("(implicit)\t%s\t%s\t", layer.name, switches.on[source[i]] ? "on" : "off");
       if (layer.enableVariable != nullptr) {
         std::printf("on only where %s=%s; ", layer.enableVariable, layer.enableValue);
       }
@@ -639,7 +641,7 @@ int Judge(const Settings& settings, const trial::Answer& listed, const std::size
     if (culprits != nullptr) {
       PrintOwnSwitches(settings, layers);
     }
-    PrintSources(*settings.switches->found, listed, source);
+    PrintSources(*settings.switches, listed, source);
     if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
       std::fputs("failed to write the verdicts to standard output\n", stderr);
       judged = false;
@@ -660,7 +662,7 @@ int Check(Settings settings) {
   platform::PrepareToStartChildren();
   trial::Answer names{};
   manifests::Found found{};
-  Switches switches{&found, nullptr, nullptr, false};
+  Switches switches{&found, nullptr, nullptr, nullptr, false};
   settings.switches = &switches;
   if (!ReadNames(settings, nullptr, &names)) {
     // Where the loader cannot list layers, a manifest it could not read may be why (one
@@ -679,22 +681,27 @@ int Check(Settings settings) {
   std::size_t* source = manifests::Match(names.names, names.count, &found);
   auto* listed = static_cast<bool*>(std::calloc(found.count + 1, sizeof(bool)));
   auto* userSet = static_cast<bool*>(std::calloc(found.count + 1, sizeof(bool)));
+  auto* on = static_cast<bool*>(std::calloc(found.count + 1, sizeof(bool)));
   int status = EXIT_FAILURE;
-  if (found.outOfMemory || source == nullptr || listed == nullptr || userSet == nullptr) {
+  if (found.outOfMemory || source == nullptr || listed == nullptr || userSet == nullptr ||
+      on == nullptr) {
     std::fputs("failed to allocate memory for the layer manifests\n", stderr);
   } else {
     for (std::size_t i = 0; i < found.count; ++i) {
       const manifests::Layer& layer = found.layers[i];
       listed[i] = layer.listed && layer.implicit && layer.disableVariable != nullptr;
       userSet[i] = listed[i] && std::getenv(layer.disableVariable) != nullptr;
+      on[i] = layer.implicit && manifests::IsOn(layer);
     }
     switches.listed = listed;
     switches.userSet = userSet;
+    switches.on = on;
     status = Judge(settings, names, source);
   }
   std::free(source);
   std::free(listed);
   std::free(userSet);
+  std::free(on);
   manifests::Free(&found);
   trial::FreeAnswer(&names);
   return status;

@@ -252,7 +252,14 @@ const std::vector<Case>& Cases() {
         "create-unless=MORVANTIQUELL_OFF_b;layers=VK_LAYER_MORVANTIQUELL_a,VK_LAYER_MORVANTIQUELL_b",
         {"passes:a", "passes:b"}, {}, {}, {},
         Line("a", "loads") + Line("b", kRefuses) + "(plain instance)\t" + kRefuses + "\n" +
-        OwnSwitches({"b"}), "", 1},
+        OwnSwitches({"b"}), "", 1, StandardOutput::kCaptured, {},
+        // On as the user left them, not as the last trial did.
+        "(implicit)\tVK_LAYER_MORVANTIQUELL_a\ton\toff where MORVANTIQUELL_OFF_a is set\n"
+        "(implicit)\tVK_LAYER_MORVANTIQUELL_b\ton\toff where MORVANTIQUELL_OFF_b is set\n"
+        "(manifest)\tVK_LAYER_MORVANTIQUELL_a\t$T/XDG_CONFIG_HOME/vulkan/implicit_layer.d/"
+        "passes.json\t$L/test_layer_passes.so\n"
+        "(manifest)\tVK_LAYER_MORVANTIQUELL_b\t$T/XDG_CONFIG_DIRS/vulkan/implicit_layer.d/"
+        "passes.json\t$L/test_layer_passes.so\n"},
     {"NoImplicitLayerKillsALoaderBefore1_3_234", "version=1.3.233;create=-3;"
         "layers=VK_LAYER_MORVANTIQUELL_a", {"passes:a"}, {}, {}, {}, "",
         "no Vulkan instance survives with the implicit layers turned off by their own switches, so "
