@@ -228,6 +228,7 @@ const std::vector<Case>& Cases() {
              "\"type\":\"GLOBAL\",\"api_version\":\"1.0.0\",\"implementation_version\":\"1\","
              "\"description\":\"test layer\"}")},
          {"files/no-layer.json", "{\"file_format_version\":\"1.0.0\"}"},
+         {"files/deep.json", std::string(20000, '[') + std::string(20000, ']')},
          {"files/no-version.json", "{\"layer\":{}}"},
          {"files/off.json", Manifest("turned_off")},
          {"sp\xc3\xa4" "ce d/listed.json", Manifest("listed")}},
@@ -236,6 +237,8 @@ const std::vector<Case>& Cases() {
         unlisted + "arch.json\tVK_LAYER_MORVANTIQUELL_arch\tbuilt for " + other +
         "-bit programs (library_arch \"" + other + "\"); this loader is " +
         std::to_string(sizeof(void*) * 8) + "-bit\n" +
+        unlisted + "deep.json\t\tJSON nested 20000 levels deep, where a loader's parser may run "
+        "out of stack (Debian 12's, 1.3.239, does at 200000)\n" +
         unlisted + "device.json\tVK_LAYER_MORVANTIQUELL_device\tits type is \"DEVICE\"; the loader "
         "lists INSTANCE and GLOBAL layers\n" +
         unlisted + "no-layer.json\t\tno \"layer\" or \"layers\" in it\n" +
