@@ -32,7 +32,7 @@ constexpr std::uint32_t kFirstAllowingLoader = VK_MAKE_API_VERSION(0, 1, 3, 262)
 constexpr std::uint32_t kFirstImplicitPathLoader = VK_MAKE_API_VERSION(0, 1, 4, 304);
 constexpr std::uint32_t kFirstSettingsLoader = VK_MAKE_API_VERSION(0, 1, 4, 0);
 // Larger files are not read: no manifest comes near it.
-constexpr std::size_t kLargestManifest = 16u << 20;
+constexpr std::size_t kLargestManifest = 256u << 20;
 // The loader keeps a layer's name in VkLayerProperties::layerName, cut to fit.
 constexpr std::size_t kLongestName = VK_MAX_EXTENSION_NAME_SIZE - 1;
 

@@ -173,10 +173,10 @@ ReadResult ReadWholeFile(const char* path, std::size_t limit, char** data, std::
     if (std::ferror(file) != 0) {
       *error = static_cast<unsigned long>(errno != 0 ? errno : EIO);
       result = ReadResult::kFailed;
+    } else if (*size > limit) {
+      result = ReadResult::kTooLarge;
     } else if (*size < capacity) {
       break;
-    } else if (capacity > limit) {
-      result = ReadResult::kTooLarge;
     } else {
       capacity *= 2;
       char* larger = static_cast<char*>(std::realloc(text, capacity + 1));

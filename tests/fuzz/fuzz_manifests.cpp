@@ -15,10 +15,20 @@
 
 namespace {
 
+char folder[] = "/tmp/morvantiquell-fuzz-XXXXXX";
+
+void RemoveFolder() {
+  std::remove((std::string(folder) + "/manifest.json").c_str());
+  rmdir(folder);
+}
+
+// The file each input is written to, in a folder of the run's own, gone when the run ends.
 std::string File() {
-  char folder[] = "/tmp/morvantiquell-fuzz-XXXXXX";
-  static const std::string file = std::string(mkdtemp(folder)) + "/manifest.json";
-  return file;
+  if (mkdtemp(folder) == nullptr) {
+    std::abort();
+  }
+  std::atexit(RemoveFolder);
+  return std::string(folder) + "/manifest.json";
 }
 
 }  // namespace
