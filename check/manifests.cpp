@@ -258,8 +258,10 @@ void ReadFile(Found* found, const char* file, bool implicit) {
   const char* why = nullptr;
   if (String(document, "file_format_version") == nullptr) {
     why = "no \"file_format_version\" string, which the loader needs";
-  } else if (layers != nullptr && (!layers->IsArray() || layers->Empty())) {
-    why = "its \"layers\" is not a list of layers";
+  } else if (layers != nullptr && !layers->IsArray()) {
+    why = "its \"layers\" is not a list";
+  } else if (layers != nullptr && layers->Empty()) {
+    why = "its \"layers\" list is empty";
   } else if (layers == nullptr && single == nullptr) {
     why = "no \"layer\" or \"layers\" in it";
   }
@@ -305,8 +307,8 @@ void ReadPath(Found* found, const char* path, bool implicit) {
   if (!platform::ListJsonFiles(path, ReadFolderEntry, &folder, &error)) {
     char description[128];
     platform::DescribeError(error, description, sizeof description);
+    // (The loader passes such a folder over: it is no reason for the loader to fail.)
     if (Layer* layer = Add(found, path, implicit)) {
-      layer->unread = true;
       Explain(found, layer, Format("a folder the loader reads, not readable: %s", description));
     }
   }
@@ -377,16 +379,17 @@ const char* SecureEnvironment(const char* name) {
   return platform::IsElevated() ? nullptr : Environment(name);
 }
 
-// The folders every loader of ELF systems reads, in its order, each with `suffix`: the user's
+// The folders every loader of ELF systems reads, in its order, each with `suffix` (none where the
+// process is elevated, whose variables the loader does not trust): the user's
 // (XDG_CONFIG_HOME, else ~/.config), XDG_CONFIG_DIRS, the system's configuration folders (a loader
 // installed under /usr reads /etc; one under /usr/local reads both), the user's data folder
 // (XDG_DATA_HOME, else ~/.local/share) and XDG_DATA_DIRS.
 void AddStandardFolders(Paths* paths, const char* suffix) {
-  const char* home = Environment("HOME");
-  const char* configHome = Environment("XDG_CONFIG_HOME");
-  const char* dataHome = Environment("XDG_DATA_HOME");
-  const char* configDirs = Environment("XDG_CONFIG_DIRS");
-  const char* dataDirs = Environment("XDG_DATA_DIRS");
+  const char* home = SecureEnvironment("HOME");
+  const char* configHome = SecureEnvironment("XDG_CONFIG_HOME");
+  const char* dataHome = SecureEnvironment("XDG_DATA_HOME");
+  const char* configDirs = SecureEnvironment("XDG_CONFIG_DIRS");
+  const char* dataDirs = SecureEnvironment("XDG_DATA_DIRS");
   if (configHome != nullptr) {
     AddList(paths, configHome, suffix);
   } else if (home != nullptr) {
@@ -411,7 +414,8 @@ void AddRegistryPath(const char* path, bool /*on*/, const char* /*where*/, void*
 void ReadLayers(Found* found, std::uint32_t version, bool implicit) {
   const bool variables = !implicit || version >= kFirstImplicitPathLoader;
   const char* replaced =
-      variables ? Environment(implicit ? "VK_IMPLICIT_LAYER_PATH" : "VK_LAYER_PATH") : nullptr;
+      variables ? SecureEnvironment(implicit ? "VK_IMPLICIT_LAYER_PATH" : "VK_LAYER_PATH")
+                : nullptr;
   Paths paths{};
   if (replaced != nullptr) {
     AddList(&paths, replaced, "");
@@ -420,7 +424,7 @@ void ReadLayers(Found* found, std::uint32_t version, bool implicit) {
       AddList(&paths,
               SecureEnvironment(implicit ? "VK_ADD_IMPLICIT_LAYER_PATH" : "VK_ADD_LAYER_PATH"), "");
     }
-    if (platform::kPathListSeparator == ';') {
+    if (platform::kManifestsInRegistry) {
       platform::ListRegistryManifests(implicit ? "ImplicitLayers" : "ExplicitLayers",
                                       AddRegistryPath, &paths);
     } else {
@@ -456,21 +460,21 @@ void FindSettingsInRegistry(const char* path, bool /*on*/, const char* where, vo
 // folders, then the system's; on Windows where the registry names it.
 char* FindSettingsFile() {
   Paths paths{};
-  if (platform::kPathListSeparator == ';') {
+  if (platform::kManifestsInRegistry) {
     platform::ListRegistryManifests("LoaderSettings", FindSettingsInRegistry, &paths);
   } else {
     const char* suffix = "/vulkan/loader_settings.d/vk_loader_settings.json";
-    const char* home = Environment("HOME");
-    AddList(&paths, Environment("XDG_CONFIG_HOME"), suffix);
-    AddList(&paths, Environment("XDG_DATA_HOME"), suffix);
-    if (home != nullptr && Environment("XDG_CONFIG_HOME") == nullptr) {
+    const char* home = SecureEnvironment("HOME");
+    AddList(&paths, SecureEnvironment("XDG_CONFIG_HOME"), suffix);
+    AddList(&paths, SecureEnvironment("XDG_DATA_HOME"), suffix);
+    if (home != nullptr && SecureEnvironment("XDG_CONFIG_HOME") == nullptr) {
       AddPath(&paths, Format("%s/.config%s", home, suffix));
     }
-    if (home != nullptr && Environment("XDG_DATA_HOME") == nullptr) {
+    if (home != nullptr && SecureEnvironment("XDG_DATA_HOME") == nullptr) {
       AddPath(&paths, Format("%s/.local/share%s", home, suffix));
     }
-    const char* configDirs = Environment("XDG_CONFIG_DIRS");
-    const char* dataDirs = Environment("XDG_DATA_DIRS");
+    const char* configDirs = SecureEnvironment("XDG_CONFIG_DIRS");
+    const char* dataDirs = SecureEnvironment("XDG_DATA_DIRS");
     AddList(&paths, configDirs != nullptr ? configDirs : "/etc/xdg", suffix);
     AddList(&paths, "/usr/local/etc:/etc", suffix);
     AddList(&paths, dataDirs != nullptr ? dataDirs : "/usr/local/share:/usr/share", suffix);

@@ -28,6 +28,7 @@ bool EndsInJson(const char* name) {
 
 const char kPathListSeparator = ';';
 const char kDirectorySeparator = '\\';
+const bool kManifestsInRegistry = true;
 
 bool ListJsonFiles(const char* folder, void (*visit)(const char* name, void* context),
                    void* context, unsigned long* error) {
@@ -122,6 +123,7 @@ void ListRegistryManifests(const char* key,
 
 const char kPathListSeparator = ':';
 const char kDirectorySeparator = '/';
+const bool kManifestsInRegistry = false;
 
 bool ListJsonFiles(const char* folder, void (*visit)(const char* name, void* context),
                    void* context, unsigned long* error) {

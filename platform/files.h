@@ -12,6 +12,9 @@ namespace platform {
 extern const char kPathListSeparator;
 // What separates a folder from a name in a path.
 extern const char kDirectorySeparator;
+// Whether the loader's own places for manifests are in the registry (Windows) rather than in
+// folders of the file system.
+extern const bool kManifestsInRegistry;
 
 // Calls `visit` with each name in `folder` that ends in ".json", in the order the system lists
 // them (the loader's order). False, with the system's error code in `*error`, where the folder
