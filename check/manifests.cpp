@@ -13,7 +13,9 @@
 
 // RapidJSON allocates only through the allocators given to it here (malloc and free): its own
 // fallbacks, which would use the C++ runtime's new and delete, are never reached.
-[[noreturn]] inline void* UnreachedAllocation() { std::abort(); }
+namespace {
+[[noreturn]] void* UnreachedAllocation() { std::abort(); }
+}  // namespace
 #define RAPIDJSON_NEW(TypeName) new (UnreachedAllocation()) TypeName
 #define RAPIDJSON_DELETE(pointer) static_cast<void>(pointer)
 #include <rapidjson/document.h>
@@ -689,7 +691,7 @@ bool IsOn(const Layer& layer) {
 
 void Free(Found* found) {
   for (std::size_t i = 0; i < found->count; ++i) {
-    Layer& layer = found->layers[i];
+    const Layer& layer = found->layers[i];
     for (char* text : {layer.file, layer.name, layer.library, layer.enableVariable,
                        layer.enableValue, layer.disableVariable, layer.disableValue, layer.why}) {
       std::free(text);

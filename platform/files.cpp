@@ -145,7 +145,7 @@ bool ListJsonFiles(const char* folder, void (*visit)(const char* name, void* con
 bool IsElevated() { return geteuid() != getuid() || getegid() != getgid(); }
 
 bool IsFolder(const char* path) {
-  struct stat status {};
+  struct stat status = {};
   return stat(path, &status) == 0 && S_ISDIR(status.st_mode);
 }
 
