@@ -5,15 +5,12 @@
 # Debian 11's libc6, libc6-dev and linux-libc-dev packages for the machine the build is for; they
 # are unpacked with ar and tar (any distribution has them) into a sysroot in the build folder.
 # The compilers stay this machine's: only the C library and its headers come from the sysroot.
-# Where the folder holds none of them (a checkout without ../shared), the files are made against
-# this machine's C library, with a line that says so; scripts/release.sh, which ships them, sets
-# MORVANTIQUELL_RELEASE in the environment, and there the build stops instead.
+# Where the folder holds none of them (a checkout without ../shared), they are fetched from
+# Debian's archive (scripts/fetch-debian-11-libc.sh), once, into the folder of third-party builds;
+# where they cannot be had, the build stops, saying why: as "skipped" for the tests, as an error
+# for scripts/release.sh, which sets MORVANTIQUELL_RELEASE in the environment. A release file
+# linked against this machine's C library, which would need a newer one, is never made.
 if(NOT MORVANTIQUELL_LIBC_DEBS) # (also in the builds CMake tries, which get the sysroot from it)
-  return()
-endif()
-file(GLOB debs "${MORVANTIQUELL_LIBC_DEBS}/libc6_*.deb")
-if(NOT debs AND NOT "$ENV{MORVANTIQUELL_RELEASE}")
-  message(STATUS "skipped: linking against Debian 11's C library: ${MORVANTIQUELL_LIBC_DEBS} holds none, so the files are linked against this machine's")
   return()
 endif()
 # The machine's multiarch name (a cross toolchain file sets it; else this machine's) and Debian's.
@@ -24,6 +21,27 @@ endif()
 set(architectures x86_64-linux-gnu=amd64 aarch64-linux-gnu=arm64 i386-linux-gnu=i386)
 list(FILTER architectures INCLUDE REGEX "^${triplet}=")
 string(REGEX REPLACE ".*=" "" debian_architecture "${architectures}")
+
+file(GLOB debs "${MORVANTIQUELL_LIBC_DEBS}/libc6_*_${debian_architecture}.deb")
+if(NOT debs AND debian_architecture)
+  set(fetched "${MORVANTIQUELL_THIRD_PARTY_BUILDS}")
+  if(NOT fetched)
+    set(fetched "${CMAKE_BINARY_DIR}/third-party")
+  endif()
+  set(fetched "${fetched}/debian-11-libc")
+  execute_process(COMMAND "${CMAKE_CURRENT_LIST_DIR}/../scripts/fetch-debian-11-libc.sh" "${fetched}"
+    ${debian_architecture} RESULT_VARIABLE status ERROR_VARIABLE why)
+  if(NOT status EQUAL 0)
+    string(STRIP "${why}" why)
+    set(stop "the Linux release files are linked against Debian 11's C library, so that they run on \
+glibc 2.17 and later, and ${MORVANTIQUELL_LIBC_DEBS} holds none for ${debian_architecture}: ${why}")
+    if("$ENV{MORVANTIQUELL_RELEASE}")
+      message(FATAL_ERROR "${stop}")
+    endif()
+    message(FATAL_ERROR "skipped: ${stop}")
+  endif()
+  set(MORVANTIQUELL_LIBC_DEBS "${fetched}" CACHE PATH "Folder with Debian 11's C library packages" FORCE)
+endif()
 
 set(sysroot "${CMAKE_BINARY_DIR}/debian-11-libc")
 if(NOT EXISTS "${sysroot}/unpacked")
