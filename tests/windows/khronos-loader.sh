@@ -31,9 +31,15 @@ manifest() { # FOLDER FILE NAME [implicit]
     "$3" "$extra" >"$drive_c/$1/$2"
 }
 # The registry is edited through .reg files: one Wine start for each step, however many values.
+# The 32-bit view is named by its path (HKLM\Software\Wow6432Node): Wine's reg import /reg:32
+# adds keys and values there, but deletes none (tried with Wine 8), so a case's registrations for
+# 32-bit programs would outlive it.
 registry() { # VIEW: imports the .reg lines on standard input into registry view VIEW (32 or 64)
-  { printf 'Windows Registry Editor Version 5.00\n\n' && cat; } | sed 's/$/\r/' >"$drive_c/edit.reg"
-  "$WINE64" reg import 'C:\edit.reg' "/reg:$1" >/dev/null 2>&1 </dev/null
+  { printf 'Windows Registry Editor Version 5.00\n\n' &&
+    if [ "$1" = 32 ]; then
+      sed 's/^\[\(-\{0,1\}\)HKEY_LOCAL_MACHINE\\Software\\/[\1HKEY_LOCAL_MACHINE\\Software\\Wow6432Node\\/'
+    else cat; fi; } | sed 's/$/\r/' >"$drive_c/edit.reg"
+  "$WINE64" reg import 'C:\edit.reg' /reg:64 >/dev/null 2>&1 </dev/null
 }
 key() { printf '[%sHKEY_LOCAL_MACHINE\\Software\\Khronos\\Vulkan\\%s]\n' "${2:-}" "$1"; } # KEY [- to delete it]
 # Implicit|Explicit dword:00000000|- FILE...: the lines that register the files in C:\layers, or
@@ -221,6 +227,8 @@ layer_values Explicit dword:00000000 "v$other_view.json" | registry "$other_view
 compare "a layer in each registry view: the $view-bit program lists only its own" "$shipped" \
   "$registered"$'\n'"VK_LAYER_MORVANTIQUELL_${view}_bit_view" MORVANTIQUELL_TEST_NO_IMPLICIT=1
 agree_case "a layer in each registry view" "$shipped" MORVANTIQUELL_TEST_NO_IMPLICIT=1
+layer_values Explicit - "v$view.json" | registry "$view"
+layer_values Explicit - "v$other_view.json" | registry "$other_view"
 
 key Drivers - | registry "$view"
 "$WINE" "$shipped/morvantiquell.exe" >"$work/out" 2>"$work/err"
