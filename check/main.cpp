@@ -375,32 +375,30 @@ bool SearchCulprits(const Settings& settings, const Verdict& plain, Layers* laye
       const char* value = std::getenv(variable);
       forced = forced == nullptr && value != nullptr && *value != '\0' ? variable : forced;
     }
+    if (verdict.kind == Verdict::kFails && forced == nullptr && !settings.switches->used) {
+      // Not a layer's doing: no driver, say. The listing program says the same.
+      std::fprintf(stderr, "vkCreateInstance failed with error code '%lld'\n", verdict.code);
+      return false;
+    }
     if (forced != nullptr) {
       std::fprintf(stderr,
                    "no Vulkan instance survives with every implicit layer turned off, but %s "
                    "turns layers on that cannot be turned off so: ",
                    forced);
-      PrintVerdict(stderr, settings, verdict);
-      std::fputc('\n', stderr);
     } else if (settings.switches->used) {
       // A layer whose manifest the check did not find has no switch it knows: not "no layer".
       std::fputs(
           "no Vulkan instance survives with the implicit layers turned off by their own "
           "switches, so none of them is to blame: ",
           stderr);
-      PrintVerdict(stderr, settings, verdict);
-      std::fputc('\n', stderr);
-    } else if (verdict.kind == Verdict::kFails) {
-      // Not a layer's doing: no driver, say. The listing program says the same.
-      std::fprintf(stderr, "vkCreateInstance failed with error code '%lld'\n", verdict.code);
     } else {
       std::fputs(
           "no Vulkan instance survives with every implicit layer turned off, so no layer "
           "is to blame: ",
           stderr);
-      PrintVerdict(stderr, settings, verdict);
-      std::fputc('\n', stderr);
     }
+    PrintVerdict(stderr, settings, verdict);
+    std::fputc('\n', stderr);
     return false;
   }
   // Each in turn back on: where the instance still survives, it is not needed. The last one left
