@@ -39,7 +39,16 @@ registry() { # VIEW: imports the .reg lines on standard input into registry view
     if [ "$1" = 32 ]; then
       sed 's/^\[\(-\{0,1\}\)HKEY_LOCAL_MACHINE\\Software\\/[\1HKEY_LOCAL_MACHINE\\Software\\Wow6432Node\\/'
     else cat; fi; } | sed 's/$/\r/' >"$drive_c/edit.reg"
-  "$WINE64" reg import 'C:\edit.reg' /reg:64 >/dev/null 2>&1 </dev/null
+  # An import that fails would leave a case's layers (a crashing one) to the next: tried again,
+  # and else the suite fails, saying so.
+  local attempt
+  for attempt in 1 2 3; do
+    "$WINE64" reg import 'C:\edit.reg' /reg:64 >/dev/null 2>&1 </dev/null && return 0
+    sleep "$attempt"
+  done
+  echo "khronos-loader $version: FAILED: reg import of:"
+  tr -d '\r' <"$drive_c/edit.reg"
+  : >"$work/registry-failed" # (it runs at the end of a pipeline, in a shell of its own)
 }
 key() { printf '[%sHKEY_LOCAL_MACHINE\\Software\\Khronos\\Vulkan\\%s]\n' "${2:-}" "$1"; } # KEY [- to delete it]
 # Implicit|Explicit dword:00000000|- FILE...: the lines that register the files in C:\layers, or
@@ -241,4 +250,5 @@ else
   cat -A "$work/out" "$work/err"
   failed=1
 fi
+[ ! -e "$work/registry-failed" ] || failed=1
 exit "$failed"
