@@ -20,7 +20,7 @@
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: morvantiquell-check [--timeout SECONDS] [--verbose]\n"
+    "Usage: morvantiquell-check [--timeout SECONDS] [--jobs N] [--verbose]\n"
     "Tries each Vulkan instance layer the loader lists, each in a process of its own, and\n"
     "prints one line per layer: its name, a tab and whether it loads, fails (with the\n"
     "VkResult), dies (with the signal or exception) or gives no answer in time. Then the plain\n"
@@ -29,6 +29,8 @@ constexpr const char* kUsage =
     "implicit layers are on, and each manifest found that the loader does not list, and why.\n"
     "\n"
     "  --timeout SECONDS  how long one trial may take (default 10)\n"
+    "  --jobs N           how many trials may run at once, 1 to 64 (default: as many as\n"
+    "                     there are processors); the output is the same\n"
     "  --verbose          also pass on what each trial writes to standard error (the loader's\n"
     "                     and the layers' messages, a crash handler's backtrace)\n"
     "  --help             print this and exit\n"
@@ -51,12 +53,35 @@ struct Switches {
   bool used;            // trials turn layers off with these, not by name
 };
 
+struct Pool;
+
 struct Settings {
   double seconds;
   const char* secondsText;
   bool verbose;
   const char* disabled;  // what the user's own environment turns off, or null
   Switches* switches;
+  std::size_t jobs;  // how many trials run at once
+  Pool* pool;
+};
+
+// A trial the check asks for: queued until a process is free for it, run, and then read.
+struct Trial {
+  bool instance;         // the instance, or else the names
+  const char* layer;     // enabled, or null
+  const char* disabled;  // turned off, or null
+  char* held;            // what the trial holds `disabled` in, from malloc, or null
+  enum State { kNone, kQueued, kRunning, kEnded } state;
+  platform::ChildResult child;  // kEnded: how it ended
+  Trial* next;                  // kQueued: the one queued after it
+};
+
+// The trials queued, in order, and those running, each in the place of its child.
+struct Pool {
+  Trial* first;
+  Trial* last;
+  platform::Child* children[platform::kMostChildren];
+  Trial* running[platform::kMostChildren];
 };
 
 // How a trial ended: what happened and its code, printed by PrintVerdict alone.
@@ -172,30 +197,104 @@ void TurnOff(const Settings& settings, const char* names) {
   std::free(both);
 }
 
-// Runs one trial with `disabled` turned off, and reads its answer; where it gave none, how it
-// ended is `*ended`. False, after a line on standard error, where no child can be started, the
-// trial reports a failure (the loader broke since the names were read), or memory runs out.
-bool RunTrial(const Settings& settings, bool instance, const char* layer, const char* disabled,
-              trial::Answer* answer, Verdict* ended) {
-  trial::Arguments arguments{};
-  trial::MakeArguments(instance, layer, &arguments);
-  TurnOff(settings, disabled);
+// Queues a trial: of the instance (else of the names) with `layer` enabled and `disabled`
+// turned off. It takes `held`, where `disabled` points into it.
+void Queue(const Settings& settings, Trial* trial, bool instance, const char* layer,
+           const char* disabled, char* held = nullptr) {
+  *trial = Trial{instance, layer, disabled, held, Trial::kQueued, {}, nullptr};
+  Pool& pool = *settings.pool;
+  (pool.last != nullptr ? pool.last->next : pool.first) = trial;
+  pool.last = trial;
+}
+
+// Starts the queued trials in their order, while a place is free. A child sees the environment
+// as it is when it starts: what the loader is to turn off is set for each just before.
+void StartQueued(const Settings& settings) {
+  Pool& pool = *settings.pool;
+  for (std::size_t place = 0; place < settings.jobs && pool.first != nullptr;) {
+    if (pool.running[place] != nullptr) {
+      ++place;
+      continue;
+    }
+    Trial* trial = pool.first;
+    pool.first = trial->next;
+    pool.last = pool.first != nullptr ? pool.last : nullptr;
+    trial::Arguments arguments{};
+    trial::MakeArguments(trial->instance, trial->layer, &arguments);
+    TurnOff(settings, trial->disabled);
+    pool.children[place] = platform::StartThisProgram(
+        arguments.count, arguments.values, settings.seconds, settings.verbose, &trial->child);
+    trial->state = pool.children[place] != nullptr ? Trial::kRunning : Trial::kEnded;
+    pool.running[place] = pool.children[place] != nullptr ? trial : nullptr;
+  }
+}
+
+// Waits until the trial has ended, starting the queued ones as places come free.
+void Await(const Settings& settings, Trial* trial) {
+  Pool& pool = *settings.pool;
+  for (StartQueued(settings); trial->state != Trial::kEnded; StartQueued(settings)) {
+    platform::ChildResult child{};
+    const std::size_t place = platform::WaitForChild(pool.children, settings.jobs, &child);
+    pool.running[place]->child = child;
+    pool.running[place]->state = Trial::kEnded;
+    pool.running[place] = nullptr;
+  }
+}
+
+// A trial no longer needed: taken off the queue, or ended where it runs, and all it holds freed.
+void Drop(const Settings& settings, Trial* trial) {
+  Pool& pool = *settings.pool;
+  if (trial->state == Trial::kQueued) {
+    Trial* before = nullptr;
+    for (Trial* at = pool.first; at != trial; at = at->next) {
+      before = at;
+    }
+    (before != nullptr ? before->next : pool.first) = trial->next;
+    pool.last = pool.last == trial ? before : pool.last;
+  }
+  for (std::size_t place = 0; place < settings.jobs; ++place) {
+    if (pool.running[place] == trial) {
+      platform::EndChild(pool.children, settings.jobs, place);
+      pool.running[place] = nullptr;
+    }
+  }
+  if (trial->state == Trial::kEnded) {
+    std::free(trial->child.answer);
+    std::free(trial->child.errors);
+  }
+  std::free(trial->held);
+  *trial = Trial{};
+}
+
+// Reads a trial's answer, once it has ended; where it gave none, how it ended is `*ended`. With
+// --verbose, first what it wrote to standard error, after a line that names it. False, after a
+// line on standard error, where it could not be started, it reports a failure (the loader broke
+// since the names were read), or memory runs out.
+bool ReadTrial(const Settings& settings, Trial* trial, trial::Answer* answer, Verdict* ended) {
+  Await(settings, trial);
+  const platform::ChildResult child = trial->child;
   if (settings.verbose) {
+    trial::Arguments arguments{};
+    trial::MakeArguments(trial->instance, trial->layer, &arguments);
     std::fflush(stdout);
     std::fprintf(stderr, "== morvantiquell-check");
     for (int i = 0; i < arguments.count; ++i) {
       std::fprintf(stderr, " %s", arguments.values[i]);
     }
-    if (disabled != nullptr) {
+    if (trial->disabled != nullptr) {
       std::fprintf(stderr, " (%s=%s)",
                    settings.switches->used ? "turned off by their own switches" : kDisableVariable,
-                   disabled);
+                   trial->disabled);
     }
     std::fputc('\n', stderr);
+    if (child.errors != nullptr) {
+      std::fwrite(child.errors, 1, child.errorsSize, stderr);
+    }
     std::fflush(stderr);
   }
-  const platform::ChildResult child = platform::RunThisProgram(arguments.count, arguments.values,
-                                                               settings.seconds, settings.verbose);
+  std::free(child.errors);
+  std::free(trial->held);
+  *trial = Trial{};
   if (child.end == platform::ChildEnd::kTimedOut) {
     *ended = Verdict{Verdict::kTimedOut, child.end, 0};
   } else {
@@ -226,12 +325,10 @@ bool RunTrial(const Settings& settings, bool instance, const char* layer, const 
   return true;
 }
 
-// The verdict of the instance with `layer` enabled (null for none) and `disabled` turned off.
-// False after a line on standard error.
-bool InstanceVerdict(const Settings& settings, const char* layer, const char* disabled,
-                     Verdict* verdict) {
+// The verdict of an instance trial. False after a line on standard error.
+bool InstanceVerdict(const Settings& settings, Trial* trial, Verdict* verdict) {
   trial::Answer answer{};
-  if (!RunTrial(settings, true, layer, disabled, &answer, verdict)) {
+  if (!ReadTrial(settings, trial, &answer, verdict)) {
     return false;
   }
   if (answer.kind == trial::Answer::kResult) {
@@ -242,11 +339,11 @@ bool InstanceVerdict(const Settings& settings, const char* layer, const char* di
   return true;
 }
 
-// The layers the loader lists with `disabled` turned off, and its version. False after a line on
-// standard error.
-bool ReadNames(const Settings& settings, const char* disabled, trial::Answer* names) {
+// The layers the loader lists in a names trial, and its version. False after a line on standard
+// error.
+bool ReadNames(const Settings& settings, Trial* trial, trial::Answer* names) {
   Verdict ended{};
-  if (!RunTrial(settings, false, nullptr, disabled, names, &ended)) {
+  if (!ReadTrial(settings, trial, names, &ended)) {
     return false;
   }
   if (names->kind != trial::Answer::kNames) {
@@ -361,11 +458,14 @@ bool UseSwitches(const Settings& settings, Layers* layers, const char* why) {
   return true;
 }
 
-// The search itself, from `implicit` layers marked culprits.
+// The search itself, from `implicit` layers marked culprits, and the instance with every
+// implicit layer turned off, queued.
 bool SearchCulprits(const Settings& settings, const Verdict& plain, Layers* layers,
-                    std::size_t implicit) {
+                    std::size_t implicit, Trial* implicitOff) {
   Verdict verdict = plain;
-  if (implicit > 0 && !InstanceVerdict(settings, nullptr, "~implicit~", &verdict)) {
+  if (implicit == 0) {
+    Drop(settings, implicitOff);
+  } else if (!InstanceVerdict(settings, implicitOff, &verdict)) {
     return false;
   }
   if (!Loads(verdict)) {
@@ -410,9 +510,11 @@ bool SearchCulprits(const Settings& settings, const Verdict& plain, Layers* laye
     layers->culprit[i] = false;
     bool failed = false;
     char* rest = Join(layers->names, layers->culprit, layers->count, &failed);
-    const bool tried = !failed && InstanceVerdict(settings, nullptr, rest, &verdict);
-    std::free(rest);
-    if (!tried) {
+    Trial trial{};
+    if (!failed) {
+      Queue(settings, &trial, true, nullptr, rest, rest);
+    }
+    if (failed || !InstanceVerdict(settings, &trial, &verdict)) {
       if (failed) {
         std::fputs("failed to allocate memory for the layers to turn off\n", stderr);
       }
@@ -429,7 +531,8 @@ bool SearchCulprits(const Settings& settings, const Verdict& plain, Layers* laye
 // lets it survive, each member needed. False after a line on standard error: not a layer's doing,
 // or the check failed. Where the loader cannot turn layers off by name (before 1.3.234, or where
 // it ignores the variable), the layers' own switches turn them off.
-bool FindCulprits(const Settings& settings, const Verdict& plain, Layers* layers) {
+bool FindCulpritsFrom(const Settings& settings, const Verdict& plain, Layers* layers,
+                      Trial* everyOff, Trial* implicitNames, Trial* implicitOff) {
   trial::Answer left{};
   bool byName = layers->loaderVersion >= kFirstDisablingLoader;
   if (!byName) {
@@ -438,7 +541,7 @@ bool FindCulprits(const Settings& settings, const Verdict& plain, Layers* layers
       return true;
     }
   } else {
-    if (!ReadNames(settings, "~all~", &left)) {
+    if (!ReadNames(settings, everyOff, &left)) {
       return false;
     }
     byName = left.count == 0;
@@ -453,13 +556,17 @@ bool FindCulprits(const Settings& settings, const Verdict& plain, Layers* layers
   if (byName) {
     // The implicit layers are those the loader no longer lists with them turned off; they are all
     // culprits until shown otherwise.
-    if (!ReadNames(settings, "~implicit~", &left)) {
+    if (!ReadNames(settings, implicitNames, &left)) {
       return false;
     }
     for (std::size_t i = 0; i < layers->count; ++i) {
       layers->culprit[i] = !Listed(layers->names[i], left.names, left.count);
     }
     trial::FreeAnswer(&left);
+  } else {
+    // The implicit layers turned off by their own switches, instead of by name.
+    Drop(settings, implicitOff);
+    Queue(settings, implicitOff, true, nullptr, "~implicit~");
   }
   // Layers that share a switch go on and off together: the first of them stands for the rest.
   auto* leader = static_cast<std::size_t*>(std::calloc(layers->count + 1, sizeof(std::size_t)));
@@ -479,11 +586,28 @@ bool FindCulprits(const Settings& settings, const Verdict& plain, Layers* layers
     layers->culprit[i] = layers->culprit[i] && leader[i] == i;
     implicit += layers->culprit[i] ? 1 : 0;
   }
-  const bool found = SearchCulprits(settings, plain, layers, implicit);
+  const bool found = SearchCulprits(settings, plain, layers, implicit, implicitOff);
   for (std::size_t i = 0; i < layers->count; ++i) {
     layers->culprit[i] = layers->culprit[leader[i]];
   }
   std::free(leader);
+  return found;
+}
+
+// Where the loader can turn layers off by name, what it lists with every layer turned off, and
+// with the implicit ones turned off, and the instance with those are asked for at once; then the
+// search. The trials it did not need are dropped.
+bool FindCulprits(const Settings& settings, const Verdict& plain, Layers* layers) {
+  Trial trials[3] = {};
+  if (layers->loaderVersion >= kFirstDisablingLoader) {
+    Queue(settings, &trials[0], false, nullptr, "~all~");
+    Queue(settings, &trials[1], false, nullptr, "~implicit~");
+    Queue(settings, &trials[2], true, nullptr, "~implicit~");
+  }
+  const bool found = FindCulpritsFrom(settings, plain, layers, &trials[0], &trials[1], &trials[2]);
+  for (Trial& trial : trials) {
+    Drop(settings, &trial);
+  }
   return found;
 }
 
@@ -562,17 +686,22 @@ void PrintSources(const Switches& switches, const trial::Answer& listed,
 }
 
 // Each layer enabled on its own, with the culprits turned off (but itself), so that its line is
-// its own verdict; then the plain instance's, and the setting that turns the culprits off. A name
-// the loader lists twice is tried once. Each line is printed as it is known.
-int Judge(const Settings& settings, const trial::Answer& listed, const std::size_t* source) {
+// its own verdict; then the plain instance's (queued), and the setting that turns the culprits
+// off. A name the loader lists twice is tried once. The layers' trials are queued beside the
+// plain instance's, with nothing turned off: where it survives, as it mostly does, there are no
+// culprits, and they are the trials wanted. Each line is printed as soon as it and every line
+// before it are known.
+int Judge(const Settings& settings, const trial::Answer& listed, const std::size_t* source,
+          Trial* plainTrial) {
   Layers layers{nullptr, 0, nullptr, true, listed.loaderVersion, nullptr};
   auto* names = static_cast<const char**>(std::calloc(listed.count + 1, sizeof(char*)));
   auto* unique = static_cast<std::size_t*>(std::calloc(listed.count + 1, sizeof(std::size_t)));
   auto* sources = static_cast<std::size_t*>(std::calloc(listed.count + 1, sizeof(std::size_t)));
   layers.culprit = static_cast<bool*>(std::calloc(listed.count + 1, sizeof(bool)));
   auto* verdicts = static_cast<Verdict*>(std::calloc(listed.count + 1, sizeof(Verdict)));
+  auto* trials = static_cast<Trial*>(std::calloc(listed.count + 1, sizeof(Trial)));
   bool judged = names != nullptr && unique != nullptr && sources != nullptr &&
-                layers.culprit != nullptr && verdicts != nullptr;
+                layers.culprit != nullptr && verdicts != nullptr && trials != nullptr;
   if (!judged) {
     std::fputs("failed to allocate memory for the verdicts\n", stderr);
   }
@@ -591,32 +720,52 @@ int Judge(const Settings& settings, const trial::Answer& listed, const std::size
   }
   layers.names = names;
   layers.source = sources;
+  for (std::size_t at = 0; judged && at < layers.count; ++at) {
+    Queue(settings, &trials[at], true, names[at], nullptr);
+  }
   Verdict plain{};
-  judged = judged && InstanceVerdict(settings, nullptr, nullptr, &plain) &&
-           (Loads(plain) || FindCulprits(settings, plain, &layers));
+  judged = judged && InstanceVerdict(settings, plainTrial, &plain);
+  if (judged && !Loads(plain)) {
+    for (std::size_t at = 0; at < layers.count; ++at) {
+      Drop(settings, &trials[at]);
+    }
+    judged = FindCulprits(settings, plain, &layers);
+  }
   char* culprits = nullptr;
   bool failed = false;
   if (judged) {
     culprits = Join(layers.names, layers.culprit, layers.count, &failed);
     judged = !failed;
   }
-  bool allLoad = Loads(plain);
-  for (std::size_t i = 0; judged && i < listed.count; ++i) {
-    const std::size_t at = unique[i];
-    if (layers.culprit[at] && culprits != nullptr && std::strcmp(culprits, layers.names[at]) == 0) {
-      // The one culprit: on its own, with nothing else turned off, it is the plain instance.
-      verdicts[at] = plain;
-    } else if (!Listed(listed.names[i], listed.names, i)) {
-      // Its first time: tried with the other culprits turned off.
+  // Where the plain instance does not survive, each layer tried again, with the other culprits
+  // turned off; but the one culprit: on its own, with nothing else turned off, it is the plain
+  // instance.
+  std::size_t culpritCount = 0;
+  for (std::size_t at = 0; at < layers.count; ++at) {
+    culpritCount += layers.culprit[at] ? 1 : 0;
+  }
+  const bool one = culpritCount == 1;
+  for (std::size_t at = 0; judged && !Loads(plain) && at < layers.count; ++at) {
+    if (!(one && layers.culprit[at])) {
       const bool was = layers.culprit[at];
       layers.culprit[at] = false;
       char* others = Join(layers.names, layers.culprit, layers.count, &failed);
       layers.culprit[at] = was;
-      judged = !failed && InstanceVerdict(settings, layers.names[at], others, &verdicts[at]);
-      std::free(others);
-      if (!judged) {
-        break;
+      judged = !failed;
+      if (judged) {
+        Queue(settings, &trials[at], true, names[at], others, others);
       }
+    }
+  }
+  bool allLoad = Loads(plain);
+  for (std::size_t i = 0; judged && i < listed.count; ++i) {
+    const std::size_t at = unique[i];
+    if (one && layers.culprit[at]) {
+      verdicts[at] = plain;
+    } else if (!Listed(listed.names[i], listed.names, i) &&
+               !InstanceVerdict(settings, &trials[at], &verdicts[at])) {
+      judged = false;
+      break;
     }
     const Verdict& verdict = verdicts[at];
     std::printf("%s\t", listed.names[i]);
@@ -647,6 +796,10 @@ int Judge(const Settings& settings, const trial::Answer& listed, const std::size
   } else if (failed) {
     std::fputs("failed to allocate memory for the layers to turn off\n", stderr);
   }
+  for (std::size_t at = 0; trials != nullptr && at < layers.count; ++at) {
+    Drop(settings, &trials[at]);
+  }
+  std::free(trials);
   std::free(culprits);
   std::free(unique);
   std::free(sources);
@@ -662,7 +815,15 @@ int Check(Settings settings) {
   manifests::Found found{};
   Switches switches{&found, nullptr, nullptr, nullptr, false};
   settings.switches = &switches;
-  if (!ReadNames(settings, nullptr, &names)) {
+  Pool pool{};
+  settings.pool = &pool;
+  // The names and the plain instance at once: neither waits for the other.
+  Trial namesTrial{};
+  Trial plainTrial{};
+  Queue(settings, &namesTrial, false, nullptr, nullptr);
+  Queue(settings, &plainTrial, true, nullptr, nullptr);
+  if (!ReadNames(settings, &namesTrial, &names)) {
+    Drop(settings, &plainTrial);
     // Where the loader cannot list layers, a manifest it could not read may be why (one
     // truncated file fails a loader of 1.3.239): those, as the newest loader finds them.
     manifests::Read(UINT32_MAX, &found);
@@ -694,8 +855,9 @@ int Check(Settings settings) {
     switches.listed = listed;
     switches.userSet = userSet;
     switches.on = on;
-    status = Judge(settings, names, source);
+    status = Judge(settings, names, source, &plainTrial);
   }
+  Drop(settings, &plainTrial);
   std::free(source);
   std::free(listed);
   std::free(userSet);
@@ -721,8 +883,13 @@ int main(int argc, char** argv) {
     return trial::Run(argc - 1, argv + 1);
   }
   const char* disabled = std::getenv(kDisableVariable);
-  Settings settings{10, "10", false, disabled != nullptr && *disabled != '\0' ? disabled : nullptr,
-                    nullptr};
+  Settings settings{};
+  settings.seconds = 10;
+  settings.secondsText = "10";
+  settings.disabled = disabled != nullptr && *disabled != '\0' ? disabled : nullptr;
+  // As many trials at once as there are processors to run them.
+  settings.jobs = platform::CountProcessors();
+  settings.jobs = settings.jobs < platform::kMostChildren ? settings.jobs : platform::kMostChildren;
   for (int i = 1; i < argc; ++i) {
     const char* argument = argv[i];
     if (std::strcmp(argument, "--help") == 0) {
@@ -749,6 +916,18 @@ int main(int argc, char** argv) {
         return UsageError("invalid time limit", settings.secondsText,
                           ": give a number of seconds above 0, at most 86400");
       }
+    } else if (std::strcmp(argument, "--jobs") == 0 || std::strncmp(argument, "--jobs=", 7) == 0) {
+      if (std::strcmp(argument, "--jobs") == 0 && i + 1 == argc) {
+        return UsageError("option", argument, " requires an argument");
+      }
+      const char* text = std::strcmp(argument, "--jobs") == 0 ? argv[++i] : argument + 7;
+      char* rest = nullptr;
+      const long jobs = std::strtol(text, &rest, 10);
+      if (*text < '0' || *text > '9' || *rest != '\0' || jobs < 1 ||
+          jobs > static_cast<long>(platform::kMostChildren)) {
+        return UsageError("invalid number of jobs", text, ": give a whole number from 1 to 64");
+      }
+      settings.jobs = static_cast<std::size_t>(jobs);
     } else {
       return UsageError("unrecognized option", argument, "");
     }

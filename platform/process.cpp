@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 
 namespace platform {
 namespace {
@@ -22,19 +23,19 @@ const char* Find(const Named (&table)[size], unsigned long code) {
   return nullptr;
 }
 
-// Appends a block to a growing answer; false, with the answer dropped, when memory runs out (the
-// caller then reads no answer).
-bool Append(ChildResult* result, const char* block, std::size_t size) {
-  char* grown = static_cast<char*>(std::realloc(result->answer, result->answerSize + size));
+// Appends a block to a growing text; false, with the text dropped, when memory runs out (the
+// caller then reads none).
+bool Append(char** text, std::size_t* size, const char* block, std::size_t blockSize) {
+  char* grown = static_cast<char*>(std::realloc(*text, *size + blockSize));
   if (grown == nullptr) {
-    std::free(result->answer);
-    result->answer = nullptr;
-    result->answerSize = 0;
+    std::free(*text);
+    *text = nullptr;
+    *size = 0;
     return false;
   }
-  std::memcpy(grown + result->answerSize, block, size);
-  result->answer = grown;
-  result->answerSize += size;
+  std::memcpy(grown + *size, block, blockSize);
+  *text = grown;
+  *size += blockSize;
   return true;
 }
 
@@ -51,6 +52,15 @@ bool Append(ChildResult* result, const char* block, std::size_t size) {
 #include <cwchar>
 
 namespace platform {
+
+struct Child {
+  HANDLE process;
+  HANDLE job;          // null where the child could not be put in one
+  HANDLE channel;      // its answer
+  HANDLE errors;       // its standard error, or INVALID_HANDLE_VALUE where not kept
+  ULONGLONG deadline;  // on GetTickCount64's clock
+};
+
 namespace {
 
 // A crash ends the trial's process with its exception code, as it would end unhandled, but
@@ -100,25 +110,29 @@ HANDLE Inheritable(HANDLE handle) {
   return copy;
 }
 
-// A temporary file that the child inherits, and that goes when its last handle closes.
+// A temporary file, which goes when its last handle closes. This process's handle is not
+// inherited: a child inherits a copy made for it alone (Inheritable), so that no child holds
+// another's files.
 HANDLE CreateChannel() {
   wchar_t folder[MAX_PATH + 1];
   wchar_t path[MAX_PATH + 1];
   if (GetTempPathW(MAX_PATH + 1, folder) == 0 || GetTempFileNameW(folder, L"mvq", 0, path) == 0) {
     return INVALID_HANDLE_VALUE;
   }
-  SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
   return CreateFileW(path, GENERIC_READ | GENERIC_WRITE,
-                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherited,
-                     CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, CREATE_ALWAYS,
+                     FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
 }
 
-void ReadAll(HANDLE channel, ChildResult* result) {
-  SetFilePointer(channel, 0, nullptr, FILE_BEGIN);
+void ReadAll(HANDLE file, char** text, std::size_t* size) {
+  if (file == INVALID_HANDLE_VALUE) {
+    return;
+  }
+  SetFilePointer(file, 0, nullptr, FILE_BEGIN);
   char block[4096];
-  DWORD size = 0;
-  while (ReadFile(channel, block, sizeof block, &size, nullptr) && size > 0 &&
-         Append(result, block, size)) {
+  DWORD read = 0;
+  while (ReadFile(file, block, sizeof block, &read, nullptr) && read > 0 &&
+         Append(text, size, block, read)) {
   }
 }
 
@@ -150,30 +164,58 @@ wchar_t* CommandLine(int count, char** arguments) {
   return line;
 }
 
+void Close(HANDLE handle) {
+  if (handle != nullptr && handle != INVALID_HANDLE_VALUE) {
+    CloseHandle(handle);
+  }
+}
+
+// Ends a child, with its job, and waits until it has ended.
+void EndJob(const Child& child) {
+  if (child.job == nullptr || !TerminateJobObject(child.job, 1)) {
+    TerminateProcess(child.process, 1);
+  }
+  WaitForSingleObject(child.process, INFINITE);
+}
+
+// Closing the job ends everything left in it.
+void Release(Child* child) {
+  Close(child->process);
+  Close(child->job);
+  Close(child->channel);
+  Close(child->errors);
+  std::free(child);
+}
+
 }  // namespace
 
 void PrepareToStartChildren() { SetErrorMode(kQuietErrorMode); }
 
-ChildResult RunThisProgram(int count, char** arguments, double seconds, bool showErrors) {
-  ChildResult result{ChildEnd::kNotStarted, 0, nullptr, 0};
+Child* StartThisProgram(int count, char** arguments, double seconds, bool keepErrors,
+                        ChildResult* notStarted) {
+  *notStarted = ChildResult{ChildEnd::kNotStarted, 0, nullptr, 0, nullptr, 0};
+  auto* child = static_cast<Child*>(std::calloc(1, sizeof(Child)));
   wchar_t* commandLine = CommandLine(count, arguments);
   // The answer goes to a temporary file, read when the child has ended: it may be longer than a
-  // pipe holds, and a child that stops writing half-way must not stop this process.
+  // pipe holds, and a child that stops writing half-way must not stop this process. So do its
+  // errors, where kept.
   HANDLE channel = CreateChannel();
-  if (commandLine == nullptr || channel == INVALID_HANDLE_VALUE) {
-    result.code = GetLastError();
+  HANDLE errors = keepErrors ? CreateChannel() : INVALID_HANDLE_VALUE;
+  if (child == nullptr || commandLine == nullptr || channel == INVALID_HANDLE_VALUE ||
+      (keepErrors && errors == INVALID_HANDLE_VALUE)) {
+    notStarted->code = child == nullptr ? ERROR_NOT_ENOUGH_MEMORY : GetLastError();
     std::free(commandLine);
-    if (channel != INVALID_HANDLE_VALUE) {
-      CloseHandle(channel);
-    }
-    return result;
+    Close(channel);
+    Close(errors);
+    std::free(child);
+    return nullptr;
   }
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdInput = Inheritable(nullptr);
-  startup.hStdOutput = channel;
-  startup.hStdError = Inheritable(showErrors ? GetStdHandle(STD_ERROR_HANDLE) : nullptr);
+  startup.hStdOutput = Inheritable(channel);
+  startup.hStdError = Inheritable(keepErrors ? errors : nullptr);
 
   // The child runs in a job of its own, which ends with everything in it when its last handle
   // closes: after the trial, and when this process ends, however it ends.
@@ -184,38 +226,90 @@ ChildResult RunThisProgram(int count, char** arguments, double seconds, bool sho
     SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
   }
   PROCESS_INFORMATION process{};
-  if (CreateProcessW(nullptr, commandLine, nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr,
-                     nullptr, &startup, &process)) {
-    const bool inJob = job != nullptr && AssignProcessToJobObject(job, process.hProcess);
-    ResumeThread(process.hThread);
-    const double milliseconds = std::ceil(seconds * 1000);
-    const DWORD limit = milliseconds < INFINITE ? static_cast<DWORD>(milliseconds) : INFINITE - 1;
-    if (WaitForSingleObject(process.hProcess, limit) == WAIT_TIMEOUT) {
-      if (!inJob || !TerminateJobObject(job, 1)) {
-        TerminateProcess(process.hProcess, 1);
-      }
-      WaitForSingleObject(process.hProcess, INFINITE);
-      result.end = ChildEnd::kTimedOut;
-    } else {
-      DWORD code = 0;
-      GetExitCodeProcess(process.hProcess, &code);
-      result.code = code;
-      result.end = IsException(code) ? ChildEnd::kDied : ChildEnd::kExited;
-    }
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    ReadAll(channel, &result);
-  } else {
-    result.code = GetLastError();
-  }
-  if (job != nullptr) {
-    CloseHandle(job);
-  }
-  CloseHandle(startup.hStdInput);
-  CloseHandle(channel);
-  CloseHandle(startup.hStdError);
+  const bool started = CreateProcessW(nullptr, commandLine, nullptr, nullptr, TRUE,
+                                      CREATE_SUSPENDED, nullptr, nullptr, &startup, &process);
+  notStarted->code = started ? 0 : GetLastError();
+  Close(startup.hStdInput);
+  Close(startup.hStdOutput);
+  Close(startup.hStdError);
   std::free(commandLine);
-  return result;
+  const double milliseconds = std::ceil(seconds * 1000);
+  *child = Child{started ? process.hProcess : nullptr, job, channel, errors,
+                 GetTickCount64() + static_cast<ULONGLONG>(milliseconds)};
+  if (!started) {
+    Release(child);
+    return nullptr;
+  }
+  if (job != nullptr && !AssignProcessToJobObject(job, process.hProcess)) {
+    Close(job);
+    child->job = nullptr;
+  }
+  ResumeThread(process.hThread);
+  CloseHandle(process.hThread);
+  return child;
+}
+
+std::size_t WaitForChild(Child** children, std::size_t count, ChildResult* result) {
+  for (;;) {
+    HANDLE processes[kMostChildren];
+    std::size_t places[kMostChildren];
+    DWORD waited = 0;
+    const ULONGLONG now = GetTickCount64();
+    ULONGLONG next = now + 86400000;
+    std::size_t overrun = count;
+    for (std::size_t i = 0; i < count && waited < kMostChildren; ++i) {
+      if (children[i] != nullptr) {
+        overrun = overrun == count && now >= children[i]->deadline ? i : overrun;
+        next = children[i]->deadline < next ? children[i]->deadline : next;
+        processes[waited] = children[i]->process;
+        places[waited++] = i;
+      }
+    }
+    std::size_t which = overrun;
+    if (overrun == count) {
+      const DWORD got = WaitForMultipleObjects(waited, processes, FALSE,
+                                               static_cast<DWORD>(next > now ? next - now : 0));
+      if (got >= WAIT_OBJECT_0 + waited) {
+        if (got == WAIT_FAILED) {
+          Sleep(10);
+        }
+        continue;  // a time limit is reached: found above
+      }
+      which = places[got - WAIT_OBJECT_0];
+    }
+    Child* child = children[which];
+    *result = ChildResult{ChildEnd::kTimedOut, 0, nullptr, 0, nullptr, 0};
+    if (overrun == count) {
+      DWORD code = 0;
+      GetExitCodeProcess(child->process, &code);
+      result->code = code;
+      result->end = IsException(code) ? ChildEnd::kDied : ChildEnd::kExited;
+    }
+    EndJob(*child);
+    ReadAll(child->channel, &result->answer, &result->answerSize);
+    ReadAll(child->errors, &result->errors, &result->errorsSize);
+    Release(child);
+    children[which] = nullptr;
+    return which;
+  }
+}
+
+void EndChild(Child** children, std::size_t /*count*/, std::size_t which) {
+  EndJob(*children[which]);
+  Release(children[which]);
+  children[which] = nullptr;
+}
+
+std::size_t CountProcessors() {
+  DWORD_PTR process = 0;
+  DWORD_PTR system = 0;
+  std::size_t count = 0;
+  if (GetProcessAffinityMask(GetCurrentProcess(), &process, &system)) {
+    for (; process != 0; process &= process - 1) {
+      ++count;
+    }
+  }
+  return count > 0 ? count : 1;
 }
 
 void DescribeEnd(ChildEnd end, unsigned long code, char* text, std::size_t size) {
@@ -263,6 +357,7 @@ void SetEnvironment(const char* name, const char* value) { SetEnvironmentVariabl
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sched.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -273,40 +368,40 @@ void SetEnvironment(const char* name, const char* value) { SetEnvironmentVariabl
 #include <ctime>
 
 namespace platform {
+
+struct Child {
+  pid_t pid;
+  double deadline;     // on the monotonic clock, in seconds
+  std::FILE* channel;  // its answer
+  std::FILE* errors;   // its standard error, or null where not kept
+};
+
 namespace {
 
 constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+// While children run, the signals that end this process are blocked, and taken where
+// WaitForChild waits, so that the children and all they started are ended first: the mask to
+// go back to when the last child has ended, and how many run.
+struct Blocked {
+  sigset_t before;
+  std::size_t children;
+} blocked{};
+
+sigset_t WaitedSignals() {
+  sigset_t waited;
+  sigemptyset(&waited);
+  sigaddset(&waited, SIGCHLD);
+  for (const int signal : kEndingSignals) {
+    sigaddset(&waited, signal);
+  }
+  return waited;
+}
 
 double Now() {
   std::timespec now{};
   clock_gettime(CLOCK_MONOTONIC, &now);
   return static_cast<double>(now.tv_sec) + (static_cast<double>(now.tv_nsec) / 1e9);
-}
-
-// Waits until the child has ended, without reaping it, so that its process group stays its own
-// until the rest of the group is ended too. False when `seconds` pass first, or when an ending
-// signal arrives, which `ending` then holds. The signals waited for are blocked, and taken here.
-bool WaitForEnd(pid_t child, double seconds, const sigset_t& waited, int* ending) {
-  const double deadline = Now() + seconds;
-  for (;;) {
-    siginfo_t info{};
-    if (waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
-        info.si_pid == child) {
-      return true;
-    }
-    const double left = deadline - Now();
-    if (left <= 0) {
-      return false;
-    }
-    const double whole = std::floor(left);
-    const std::timespec wait{static_cast<std::time_t>(whole),
-                             static_cast<long>((left - whole) * 1e9)};
-    const int received = sigtimedwait(&waited, nullptr, &wait);
-    if (received > 0 && received != SIGCHLD) {
-      *ending = received;
-      return false;
-    }
-  }
 }
 
 // The parent of a process, from /proc; 0 where it cannot be read.
@@ -327,8 +422,9 @@ pid_t ParentOf(const char* pid) {
              : 0;
 }
 
-// Sends SIGKILL to every child of this process; whether it has any.
-bool KillChildren() {
+// Sends SIGKILL to every child of this process but the `count` children, and reaps those that
+// have ended; whether there was any.
+bool KillChildren(Child* const* children, std::size_t count) {
   DIR* processes = opendir("/proc");
   if (processes == nullptr) {
     return false;
@@ -336,8 +432,17 @@ bool KillChildren() {
   const pid_t self = getpid();
   bool any = false;
   while (const dirent* entry = readdir(processes)) {
-    if (entry->d_name[0] >= '1' && entry->d_name[0] <= '9' && ParentOf(entry->d_name) == self) {
-      kill(static_cast<pid_t>(std::strtol(entry->d_name, nullptr, 10)), SIGKILL);
+    if (entry->d_name[0] < '1' || entry->d_name[0] > '9' || ParentOf(entry->d_name) != self) {
+      continue;
+    }
+    const auto pid = static_cast<pid_t>(std::strtol(entry->d_name, nullptr, 10));
+    bool running = false;
+    for (std::size_t i = 0; i < count; ++i) {
+      running = running || (children[i] != nullptr && children[i]->pid == pid);
+    }
+    if (!running) {
+      kill(pid, SIGKILL);
+      waitpid(pid, nullptr, WNOHANG);
       any = true;
     }
   }
@@ -345,21 +450,18 @@ bool KillChildren() {
   return any;
 }
 
-// Ends and reaps every child this process has once a trial's own child is reaped: what the
-// trial left running, in its group or out of it (setsid), came to this process, its subreaper,
-// when its parent ended. A process ended here may leave children of its own, which come here
-// when it ends: so again, until none is left. Never waits for a child it has not sent SIGKILL,
-// and gives up on one that does not end within seconds (it hangs in the system).
-void EndLeftovers() {
+// Ends and reaps every child this process has but the running ones, once a child is reaped: what
+// an ended child left running, in its group or out of it (setsid), came to this process, its
+// subreaper, when the child ended. (While a child runs, it is the subreaper of all it starts, so
+// that nothing of a running child's comes here.) A process ended here may leave children of its
+// own, which come here when it ends: so again, until none is left. Gives up on one that does not
+// end within seconds (it hangs in the system).
+void EndLeftovers(Child* const* children, std::size_t count) {
   sigset_t childSignal;
   sigemptyset(&childSignal);
   sigaddset(&childSignal, SIGCHLD);
   for (const double deadline = Now() + 10; Now() < deadline;) {
-    const bool any = KillChildren();
-    pid_t reaped = 0;
-    while ((reaped = waitpid(-1, nullptr, WNOHANG)) > 0) {
-    }
-    if (reaped < 0 || !any) {
+    if (!KillChildren(children, count)) {
       return;
     }
     const std::timespec wait{0, 10000000};
@@ -367,17 +469,38 @@ void EndLeftovers() {
   }
 }
 
-void ReadAll(std::FILE* channel, ChildResult* result) {
-  if (std::fseek(channel, 0, SEEK_SET) != 0) {
+void ReadAll(std::FILE* file, char** text, std::size_t* size) {
+  if (file == nullptr || std::fseek(file, 0, SEEK_SET) != 0) {
     return;
   }
   char block[4096];
   // A short block is the last: the stream is at its end (or failed), and is read no further.
-  for (std::size_t size = sizeof block; size == sizeof block;) {
-    size = std::fread(block, 1, sizeof block, channel);
-    if (size > 0 && !Append(result, block, size)) {
+  for (std::size_t read = sizeof block; read == sizeof block;) {
+    read = std::fread(block, 1, sizeof block, file);
+    if (read > 0 && !Append(text, size, block, read)) {
       return;
     }
+  }
+}
+
+// Ends a child's process group, and reaps the child; its wait status.
+int EndGroup(const Child& child) {
+  kill(-child.pid, SIGKILL);
+  int status = 0;
+  waitpid(child.pid, &status, 0);
+  return status;
+}
+
+// Closes what a child's record holds, and frees it; after the last child, the ending signals
+// are taken as before.
+void Release(Child* child) {
+  std::fclose(child->channel);
+  if (child->errors != nullptr) {
+    std::fclose(child->errors);
+  }
+  std::free(child);
+  if (--blocked.children == 0) {
+    sigprocmask(SIG_SETMASK, &blocked.before, nullptr);
   }
 }
 
@@ -401,62 +524,70 @@ void PrepareToStartChildren() {
   prctl(PR_SET_CHILD_SUBREAPER, 1);
 }
 
-ChildResult RunThisProgram(int count, char** arguments, double seconds, bool showErrors) {
-  ChildResult result{ChildEnd::kNotStarted, 0, nullptr, 0};
+Child* StartThisProgram(int count, char** arguments, double seconds, bool keepErrors,
+                        ChildResult* notStarted) {
+  *notStarted = ChildResult{ChildEnd::kNotStarted, 0, nullptr, 0, nullptr, 0};
   // The program's own file, with the arguments after it.
   char self[] = "/proc/self/exe";
   char* argv[16] = {self};
   if (count < 0 || count >= static_cast<int>(sizeof argv / sizeof argv[0]) - 1) {
-    result.code = E2BIG;
-    return result;
+    notStarted->code = E2BIG;
+    return nullptr;
   }
   for (int i = 0; i < count; ++i) {
     argv[i + 1] = arguments[i];
   }
 
   // The answer goes to a temporary file, read when the child has ended: it may be longer than a
-  // pipe holds, and a child that stops writing half-way must not stop this process. A pipe that
-  // closes when the program starts carries the error number where it cannot start.
+  // pipe holds, and a child that stops writing half-way must not stop this process. So do its
+  // errors, where kept. A pipe that closes when the program starts carries the error number
+  // where it cannot start. None of them is left open in the children started after it.
+  auto* child = static_cast<Child*>(std::calloc(1, sizeof(Child)));
   std::FILE* channel = std::tmpfile();
+  std::FILE* errors = keepErrors ? std::tmpfile() : nullptr;
   const int nowhere = open("/dev/null", O_RDWR | O_CLOEXEC);
   int started[2] = {-1, -1};
-  if (channel == nullptr || nowhere < 0 || pipe2(started, O_CLOEXEC) != 0) {
-    result.code = static_cast<unsigned long>(errno);
-    if (channel != nullptr) {
-      std::fclose(channel);
+  if (child == nullptr || channel == nullptr || (keepErrors && errors == nullptr) || nowhere < 0 ||
+      pipe2(started, O_CLOEXEC) != 0) {
+    notStarted->code = child == nullptr ? ENOMEM : static_cast<unsigned long>(errno);
+    for (std::FILE* file : {channel, errors}) {
+      if (file != nullptr) {
+        std::fclose(file);
+      }
     }
     if (nowhere >= 0) {
       close(nowhere);
     }
-    return result;
+    std::free(child);
+    return nullptr;
   }
-  // The signals that end this process are taken while a child runs, so that the child and all it
-  // started are ended first.
-  sigset_t waited;
-  sigset_t previous;
-  sigemptyset(&waited);
-  sigaddset(&waited, SIGCHLD);
-  for (const int signal : kEndingSignals) {
-    sigaddset(&waited, signal);
+  for (std::FILE* file : {channel, errors}) {
+    if (file != nullptr) {
+      fcntl(fileno(file), F_SETFD, FD_CLOEXEC);
+    }
   }
-  sigprocmask(SIG_BLOCK, &waited, &previous);
+  const sigset_t waited = WaitedSignals();
+  sigset_t before;
+  sigprocmask(SIG_BLOCK, &waited, &before);
+  if (blocked.children++ == 0) {
+    blocked.before = before;
+  }
   std::fflush(nullptr);
   const pid_t parent = getpid();
-  const pid_t child = fork();
-  if (child == 0) {
-    // A process group of its own, which a time limit ends whole; and the child ends with this
-    // process, should this one end first.
+  const pid_t pid = fork();
+  if (pid == 0) {
+    // A process group of its own, which a time limit ends whole; the subreaper of all it starts;
+    // and it ends with this process, should this one end first.
     setpgid(0, 0);
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (getppid() != parent) {
       _exit(EXIT_FAILURE);
     }
-    sigprocmask(SIG_SETMASK, &previous, nullptr);
+    prctl(PR_SET_CHILD_SUBREAPER, 1);
+    sigprocmask(SIG_SETMASK, &blocked.before, nullptr);
     dup2(nowhere, STDIN_FILENO);
     dup2(fileno(channel), STDOUT_FILENO);
-    if (!showErrors) {
-      dup2(nowhere, STDERR_FILENO);
-    }
+    dup2(errors != nullptr ? fileno(errors) : nowhere, STDERR_FILENO);
     execv(argv[0], argv);
     const int error = errno;
     (void)!write(started[1], &error, sizeof error);
@@ -464,38 +595,93 @@ ChildResult RunThisProgram(int count, char** arguments, double seconds, bool sho
   }
   close(started[1]);
   int error = 0;
-  if (child < 0) {
-    result.code = static_cast<unsigned long>(errno);
+  if (pid < 0) {
+    notStarted->code = static_cast<unsigned long>(errno);
   } else if (read(started[0], &error, sizeof error) == sizeof error) {
-    waitpid(child, nullptr, 0);
-    result.code = static_cast<unsigned long>(error);
+    waitpid(pid, nullptr, 0);
+    notStarted->code = static_cast<unsigned long>(error);
   } else {
-    setpgid(child, child);  // (also here, so that it is so before the group is ended)
-    int ending = 0;
-    const bool ended = WaitForEnd(child, seconds, waited, &ending);
-    kill(-child, SIGKILL);
-    int status = 0;
-    waitpid(child, &status, 0);
-    EndLeftovers();
-    if (ending != 0) {
-      EndBy(ending);
-    }
-    if (!ended) {
-      result.end = ChildEnd::kTimedOut;
-    } else if (WIFSIGNALED(status)) {
-      result.end = ChildEnd::kDied;
-      result.code = static_cast<unsigned long>(WTERMSIG(status));
-    } else {
-      result.end = ChildEnd::kExited;
-      result.code = static_cast<unsigned long>(WEXITSTATUS(status));
-    }
-    ReadAll(channel, &result);
+    setpgid(pid, pid);  // (also here, so that it is so before the group is ended)
+    *child = Child{pid, Now() + seconds, channel, errors};
   }
-  sigprocmask(SIG_SETMASK, &previous, nullptr);
   close(started[0]);
   close(nowhere);
-  std::fclose(channel);
-  return result;
+  if (child->pid == 0) {
+    *child = Child{0, 0, channel, errors};
+    Release(child);
+    return nullptr;
+  }
+  return child;
+}
+
+std::size_t WaitForChild(Child** children, std::size_t count, ChildResult* result) {
+  const sigset_t waited = WaitedSignals();
+  for (;;) {
+    // Without reaping a child that has ended, so that its process group stays its own until
+    // the rest of the group is ended too.
+    const double now = Now();
+    double next = now + 86400;
+    for (std::size_t i = 0; i < count; ++i) {
+      Child* child = children[i];
+      if (child == nullptr) {
+        continue;
+      }
+      siginfo_t info{};
+      const bool ended =
+          waitid(P_PID, static_cast<id_t>(child->pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+          info.si_pid == child->pid;
+      if (!ended && now < child->deadline) {
+        next = std::fmin(next, child->deadline);
+        continue;
+      }
+      const int status = EndGroup(*child);
+      EndLeftovers(children, count);
+      *result = ChildResult{ChildEnd::kTimedOut, 0, nullptr, 0, nullptr, 0};
+      if (ended && WIFSIGNALED(status)) {
+        result->end = ChildEnd::kDied;
+        result->code = static_cast<unsigned long>(WTERMSIG(status));
+      } else if (ended) {
+        result->end = ChildEnd::kExited;
+        result->code = static_cast<unsigned long>(WEXITSTATUS(status));
+      }
+      ReadAll(child->channel, &result->answer, &result->answerSize);
+      ReadAll(child->errors, &result->errors, &result->errorsSize);
+      Release(child);
+      children[i] = nullptr;
+      return i;
+    }
+    const double left = next - now;
+    const double whole = std::floor(left);
+    const std::timespec wait{static_cast<std::time_t>(whole),
+                             static_cast<long>((left - whole) * 1e9)};
+    const int received = sigtimedwait(&waited, nullptr, &wait);
+    if (received > 0 && received != SIGCHLD) {
+      for (std::size_t i = 0; i < count; ++i) {
+        if (children[i] != nullptr) {
+          EndGroup(*children[i]);
+        }
+      }
+      EndLeftovers(nullptr, 0);
+      EndBy(received);
+    }
+  }
+}
+
+void EndChild(Child** children, std::size_t count, std::size_t which) {
+  EndGroup(*children[which]);
+  EndLeftovers(children, count);
+  Release(children[which]);
+  children[which] = nullptr;
+}
+
+std::size_t CountProcessors() {
+  cpu_set_t processors;
+  CPU_ZERO(&processors);
+  if (sched_getaffinity(0, sizeof processors, &processors) == 0 && CPU_COUNT(&processors) > 0) {
+    return static_cast<std::size_t>(CPU_COUNT(&processors));
+  }
+  const long online = sysconf(_SC_NPROCESSORS_ONLN);
+  return online > 0 ? static_cast<std::size_t>(online) : 1;
 }
 
 void DescribeEnd(ChildEnd end, unsigned long code, char* text, std::size_t size) {

@@ -16,6 +16,7 @@
 #include <fstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "process.h"
@@ -86,13 +87,21 @@ bool Gone(long pid) {
   return !std::getline(stat, line) || line.find(") Z ") != std::string::npos;
 }
 
-platform::ChildResult RunChild(std::vector<std::string> arguments, double seconds = 20) {
+platform::Child* StartChild(std::vector<std::string> arguments, double seconds) {
   std::vector<char*> pointers;
   for (std::string& argument : arguments) {
     pointers.push_back(argument.data());
   }
-  return platform::RunThisProgram(static_cast<int>(pointers.size()), pointers.data(), seconds,
-                                  false);
+  platform::ChildResult notStarted{};
+  return platform::StartThisProgram(static_cast<int>(pointers.size()), pointers.data(), seconds,
+                                    false, &notStarted);
+}
+
+platform::ChildResult RunChild(std::vector<std::string> arguments, double seconds = 20) {
+  platform::Child* child = StartChild(std::move(arguments), seconds);
+  platform::ChildResult result{};
+  EXPECT_EQ(platform::WaitForChild(&child, 1, &result), 0U);
+  return result;
 }
 
 std::string Temporary() {
@@ -109,7 +118,7 @@ struct End {
   const char* description;
 };
 
-TEST(RunThisProgram, HandsBackHowTheChildEndedAndAllItAnswered) {
+TEST(Children, HandBackHowTheyEndedAndAllTheyAnswered) {
   const End ends[] = {
       {"answers", 20, platform::ChildEnd::kExited, 0, "exit status 0"},
       {"silent", 20, platform::ChildEnd::kExited, 0, "exit status 0"},
@@ -137,6 +146,38 @@ TEST(RunThisProgram, HandsBackHowTheChildEndedAndAllItAnswered) {
   }
 }
 
+// Children side by side: each ends by its own time limit, and the first to end is handed back
+// first; what one leaves behind when it ends is ended then, and what a running one started is
+// left to it; the one ended before it ends goes with all it started.
+TEST(Children, RunSideBySide) {
+  const std::string hanging = Temporary();
+  const std::string ended = Temporary();
+  const std::string dropped = Temporary();
+  platform::Child* children[3] = {StartChild({"--child=hangs", hanging}, 1.5),
+                                  StartChild({"--child=escapes", ended}, 20),
+                                  StartChild({"--child=hangs", dropped}, 20)};
+  for (int i = 0; i < 1000 && (Ids(hanging).size() < 2 || Ids(dropped).size() < 2); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  platform::ChildResult result{};
+  ASSERT_EQ(platform::WaitForChild(children, 3, &result), 1U);
+  EXPECT_EQ(result.end, platform::ChildEnd::kExited);
+  EXPECT_EQ(children[1], nullptr);
+  for (const long id : Ids(dropped)) {
+    EXPECT_FALSE(Gone(id)) << "process " << id << " of a running child";
+  }
+  platform::EndChild(children, 3, 2);
+  EXPECT_EQ(children[2], nullptr);
+  ASSERT_EQ(platform::WaitForChild(children, 3, &result), 0U);
+  EXPECT_EQ(result.end, platform::ChildEnd::kTimedOut);
+  for (const std::string& file : {hanging, ended, dropped}) {
+    for (const long id : Ids(file)) {
+      EXPECT_TRUE(Gone(id)) << file << ": process " << id << " is left";
+    }
+    std::remove(file.c_str());
+  }
+}
+
 // Whether this process inherits what its children leave running: Linux allows it, qemu-user 7.2
 // does not (EINVAL), and then what leaves a trial's group outlives it, and what the trial leaves
 // in its group is reaped by another process.
@@ -145,7 +186,7 @@ bool Inherits() {
   return prctl(PR_GET_CHILD_SUBREAPER, &subreaper) == 0 && subreaper != 0;
 }
 
-TEST(RunThisProgram, EndsAllATrialStartedWhenItEnds) {
+TEST(Children, EndAllATrialStartedWhenItEnds) {
   // In its group, out of it (setsid, and a process below that), and at a time limit.
   for (const char* child : {"group", "escapes", "hangs"}) {
     if (!Inherits() && std::strcmp(child, "escapes") == 0) {
@@ -164,11 +205,11 @@ TEST(RunThisProgram, EndsAllATrialStartedWhenItEnds) {
   }
 }
 
-// A caller that runs a trial that hangs, ended by a signal once the trial has started a process:
-// the caller ends by that signal, and the trial and what it started with it; but for SIGKILL,
-// which no process can take, where only the trial ends (its parent-death signal), and what it
-// started is left to whoever inherits it.
-TEST(RunThisProgram, ASignalToTheCallerEndsTheTrial) {
+// A caller that runs two trials that hang, ended by a signal once each has started a process: the
+// caller ends by that signal, and the trials and what they started with it; but for SIGKILL,
+// which no process can take, where only the trials end (their parent-death signal), and what
+// they started is left to whoever inherits it.
+TEST(Children, ASignalToTheCallerEndsTheTrial) {
   for (const int signal : {SIGTERM, SIGINT, SIGHUP, SIGKILL}) {
     const std::string file = Temporary();
     const pid_t caller = fork();
@@ -177,26 +218,32 @@ TEST(RunThisProgram, ASignalToTheCallerEndsTheTrial) {
         std::signal(ending, SIG_DFL);  // (not ignored, as a shell may start a test)
       }
       platform::PrepareToStartChildren();
-      std::free(RunChild({"--child=hangs", file}, 60).answer);
+      platform::Child* children[2] = {StartChild({"--child=hangs", file}, 60),
+                                      StartChild({"--child=hangs", file}, 60)};
+      platform::ChildResult result{};
+      platform::WaitForChild(children, 2, &result);
       _exit(0);
     }
-    for (int i = 0; i < 1000 && Ids(file).size() < 2; ++i) {
+    for (int i = 0; i < 1000 && Ids(file).size() < 4; ++i) {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     kill(caller, signal);
     int status = 0;
     waitpid(caller, &status, 0);
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << signal;
+    // Each trial's id, then the one of the process it started.
     const std::vector<long> ids = Ids(file);
-    ASSERT_EQ(ids.size(), 2U);
-    for (int i = 0; i < 500 && !Gone(ids[0]); ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    EXPECT_TRUE(Gone(ids[0])) << "signal " << signal << ": the trial outlived its caller";
-    EXPECT_TRUE(signal == SIGKILL || Gone(ids[1]))
-        << "signal " << signal << ": a process it started";
-    if (signal == SIGKILL) {
-      kill(static_cast<pid_t>(ids[1]), SIGKILL);
+    ASSERT_EQ(ids.size(), 4U);
+    for (std::size_t trial = 0; trial < ids.size(); trial += 2) {
+      for (int i = 0; i < 500 && !Gone(ids[trial]); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      }
+      EXPECT_TRUE(Gone(ids[trial])) << "signal " << signal << ": a trial outlived its caller";
+      EXPECT_TRUE(signal == SIGKILL || Gone(ids[trial + 1]))
+          << "signal " << signal << ": a process a trial started";
+      if (signal == SIGKILL) {
+        kill(static_cast<pid_t>(ids[trial + 1]), SIGKILL);
+      }
     }
     while (waitpid(-1, nullptr, WNOHANG) > 0) {
     }

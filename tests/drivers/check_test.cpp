@@ -20,11 +20,13 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "program_runner.h"
@@ -282,6 +284,10 @@ const std::vector<Case>& Cases() {
     {"TimeLimitOverADay", "", {}, {}, {}, {"--timeout=86401"}, "", overADay, 2},
     {"TimeLimitMissing", "", {}, {}, {}, {"--timeout"},
         "", "morvantiquell-check: option '--timeout' requires an argument\n" + usage, 2},
+    {"JobsOutOfRange", "", {}, {}, {}, {"--jobs", "65"}, "", "morvantiquell-check: invalid number "
+        "of jobs '65': give a whole number from 1 to 64\n" + usage, 2},
+    {"JobsNotAWholeNumber", "", {}, {}, {}, {"--jobs=0x2"}, "", "morvantiquell-check: invalid "
+        "number of jobs '0x2': give a whole number from 1 to 64\n" + usage, 2},
     {"UnknownOption", "", {}, {}, {}, {"--all"},
         "", "morvantiquell-check: unrecognized option '--all'\n" + usage, 2},
   };
@@ -353,16 +359,14 @@ std::string OurSources(const std::string& out, const std::string& folder) {
   return text;
 }
 
-class Check : public testing::TestWithParam<Case> {};
-
-TEST_P(Check, PrintsAndExitsAsTabled) {
-  const Case& testCase = GetParam();
-  const std::string folder = MakeTemporaryFolder();
+// The run of the check on a case's layers, their manifests written in the folder.
+ProgramRun Prepare(const Case& testCase, const std::string& folder) {
   // A folder for each explicit layer, so that the loader lists them in the table's order.
   std::string added;
   for (const std::string& layer : testCase.explicitLayers) {
-    WriteManifest(folder + "/" + layer, layer, false);
-    added += (added.empty() ? "" : ":") + folder + "/" + layer;
+    const std::string place = folder + "/" + Replace(layer, ":", "-");
+    WriteManifest(place, layer, false);
+    added += (added.empty() ? "" : ":") + place;
   }
   // The folders of implicit layers, in the order the loader reads them.
   const std::vector<std::string> implicitFolders = {"XDG_CONFIG_HOME", "XDG_CONFIG_DIRS",
@@ -397,6 +401,20 @@ TEST_P(Check, PrintsAndExitsAsTabled) {
                          testCase.environment.end());
   run.output = testCase.output;
   run.emptiedOnce = folder + "/pids";
+  return run;
+}
+
+// Each row runs with the trials one at a time (--jobs=1), and as many at once as there are
+// processors: the same text.
+class Check : public testing::TestWithParam<std::tuple<Case, bool>> {};
+
+TEST_P(Check, PrintsAndExitsAsTabled) {
+  Case testCase = std::get<0>(GetParam());
+  if (std::get<1>(GetParam())) {
+    testCase.arguments.insert(testCase.arguments.begin(), "--jobs=1");
+  }
+  const std::string folder = MakeTemporaryFolder();
+  ProgramRun run = Prepare(testCase, folder);
   const ProgramResult result = RunProgram(run);
 
   EXPECT_EQ(OurLinesAndAfter(result.out), testCase.out) << result.out;
@@ -424,10 +442,37 @@ TEST_P(Check, PrintsAndExitsAsTabled) {
   std::filesystem::remove_all(folder);
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, Check, testing::ValuesIn(Cases()),
-                         [](const testing::TestParamInfo<Case>& param) {
-                           return param.param.name;
+INSTANTIATE_TEST_SUITE_P(Table, Check,
+                         testing::Combine(testing::ValuesIn(Cases()), testing::Bool()),
+                         [](const testing::TestParamInfo<std::tuple<Case, bool>>& param) {
+                           return std::string(std::get<0>(param.param).name) +
+                                  (std::get<1>(param.param) ? "_OneAtATime" : "");
                          });
+
+// Two explicit layers that hang, tried side by side: their time limits are waited out together,
+// where one after the other they take two limits and more. (On the ratio, so that a loaded
+// machine has room: the trials before them take a fraction of a limit.)
+TEST(SideBySide, TwoHangingLayersCostOneTimeLimit) {
+  const double limit = 4;
+  const Case twoHangs{"TwoHangingLayers",
+                      "",
+                      {},
+                      {"hangs", "hangs:hangs2"},
+                      {},
+                      {"--jobs=2", "--timeout=4"},
+                      "",
+                      "",
+                      1};
+  const std::string folder = MakeTemporaryFolder();
+  const auto start = std::chrono::steady_clock::now();
+  const ProgramResult result = RunProgram(Prepare(twoHangs, folder));
+  const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(OurLinesAndAfter(result.out), Line("hangs", "no answer within 4 s") +
+                                              Line("hangs2", "no answer within 4 s") +
+                                              "(plain instance)\tloads\n");
+  EXPECT_LT(took.count() / limit, 1.9) << "took " << took.count() << " s";
+  std::filesystem::remove_all(folder);
+}
 
 // Agreement with the loader, whichever it is: the check finds the manifest of every layer the
 // loader lists, and gives every manifest it finds and the loader does not list a reason it knows.

@@ -100,9 +100,9 @@ agrees() { # CHECK_OUTPUT
     grep -qE "^\(manifest\)	$name	[A-Z]:" "$1" || return 1
   done
 }
-check_case() { # NAME FOLDER EXPECTED_OUT EXPECTED_ERR EXPECTED_STATUS (where layers come from aside)
+check_case() { # NAME FOLDER EXPECTED_OUT EXPECTED_ERR EXPECTED_STATUS [OPTION...] (where layers come from aside)
   local status
-  TEST_LAYER_EXIT_STATUS=-1 "$WINE" "$2/morvantiquell-check.exe" >"$work/all" 2>"$work/err"
+  TEST_LAYER_EXIT_STATUS=-1 "$WINE" "$2/morvantiquell-check.exe" "${@:6}" >"$work/all" 2>"$work/err"
   status=$?
   grep -vE '^\((manifest|implicit|not listed)\)	' "$work/all" >"$work/out"
   printf '%s\n' "$3" | sed 's/$/\r/' >"$work/expected"
@@ -157,9 +157,11 @@ turn_off=$(printf '(turn it off, %s)\t%s\n' sh "export VK_LOADER_LAYERS_DISABLE=
   cmd 'set "VK_LOADER_LAYERS_DISABLE=VK_LAYER_MORVANTIQUELL_dies,VK_LAYER_MORVANTIQUELL_refuses"' \
   PowerShell "\$env:VK_LOADER_LAYERS_DISABLE = 'VK_LAYER_MORVANTIQUELL_dies,VK_LAYER_MORVANTIQUELL_refuses'"
   printf '%s' "$own_switches")
-check_case "two implicit layers that kill the plain instance are named (a loader that reads VK_LOADER_LAYERS_DISABLE)" \
-  "$unsafe" "$(layer dies "$dies"; layer refuses "$refuses"; layer passes loads
-  printf '(plain instance)\t%s\n%s' "$dies" "$turn_off")" "" 1
+for jobs in "" 1; do # (as many trials at once as there are processors, and one at a time)
+  check_case "two implicit layers that kill the plain instance are named (a loader that reads VK_LOADER_LAYERS_DISABLE)${jobs:+, --jobs $jobs}" \
+    "$unsafe" "$(layer dies "$dies"; layer refuses "$refuses"; layer passes loads
+    printf '(plain instance)\t%s\n%s' "$dies" "$turn_off")" "" 1 ${jobs:+--jobs "$jobs"}
+done
 check_case "two implicit layers, which the loader as Windows ships it turns off only by their own switches" "$shipped" \
   "$(layer dies "$dies"; layer refuses "$refuses"; layer passes loads
   printf '(plain instance)\t%s\n%s' "$dies" "$own_switches")" "" 1
