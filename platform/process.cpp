@@ -631,7 +631,7 @@ std::size_t WaitForChild(Child** children, std::size_t count, ChildResult* resul
           waitid(P_PID, static_cast<id_t>(child->pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
           info.si_pid == child->pid;
       if (!ended && now < child->deadline) {
-        next = std::fmin(next, child->deadline);
+        next = child->deadline < next ? child->deadline : next;
         continue;
       }
       const int status = EndGroup(*child);

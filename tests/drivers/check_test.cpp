@@ -199,8 +199,9 @@ const std::vector<Case>& Cases() {
     {"VerdictsThatCannotBeWritten", "", {}, {"passes"}, {}, {},
         "", "failed to write the verdicts to standard output\n", 1, StandardOutput::kDevFull},
     // Standard output takes nothing until the second layer's trial has started: the lines before
-    // are lost (C's streams drop what a write refused), the rest go through.
-    {"AFailureToWriteThatClears", "", {}, {"passes", "hangs"}, {}, {"--timeout", "3"},
+    // are lost (C's streams drop what a write refused), the rest go through. (One trial at a
+    // time, so that the first layer's line is written before the second's trial starts.)
+    {"AFailureToWriteThatClears", "", {}, {"passes", "hangs"}, {}, {"--timeout", "3", "--jobs=1"},
         Line("hangs", "no answer within 3 s") +
         "(plain instance)\tloads\n", "failed to write the verdicts to standard output\n", 1,
         StandardOutput::kFullPipe},
