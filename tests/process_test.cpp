@@ -182,7 +182,7 @@ TEST(Children, RunSideBySide) {
   const std::string ended = Temporary();
   const std::string dropped = Temporary();
   platform::Child* children[3] = {
-      StartChild({"--child=hangs", hanging}, 1.5),
+      StartChild({"--child=hangs", hanging}, 3),
       StartChild({Inherits() ? "--child=escapes" : "--child=group", ended}, 20),
       StartChild({"--child=hangs", dropped}, 20)};
   for (int i = 0; i < 1000 && (Ids(hanging).size() < 2 || Ids(dropped).size() < 2); ++i) {
